@@ -1,0 +1,34 @@
+// The cursor on a terminal. A terminal tells where its cursor stands only in
+// an answer that must be read back from its input, which a converter that
+// may run in a pipeline must not touch; so here the row is never known, and
+// the cursor is moved within its own row only, by bytes written through
+// standard output after everything printed before them.
+#include <unistd.h>
+
+#include "zettrik.h"
+
+// Whether standard output is a terminal, on which the cursor can be moved.
+int terminal() {
+  return isatty(STDOUT_FILENO);
+}
+
+// Moves the cursor to column x of its current row; y, the row, cannot be
+// honoured and is ignored. A carriage return goes to column 0, and the
+// cursor-forward sequence from there to column x. These bytes mean something
+// on a terminal only, so callers ask terminal() first, as spin() does once
+// for all its frames (asking here would cost a system call a line).
+void gotoxy(int x, int y) {
+  (void)y;
+  putchar('\r');
+  if (x > 0)
+    printf("\033[%dC", x);
+}
+
+// The column and row of the cursor: -1, as neither can be asked for here.
+int wherex() {
+  return -1;
+}
+
+int wherey() {
+  return -1;
+}

@@ -1,0 +1,188 @@
+// The scan through convert(): what a log turns into, what is counted, and
+// how many frames the spinner draws.
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "zettrik.h"
+#include "testutil.h"
+
+namespace {
+
+const std::string good =
+    "10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] \"GET /index.html HTTP/1.0\" 200 512 "
+    "\"-\" \"Agent/1.0 [en] (test)\"\n";
+const std::string goodcsv =
+    "10.0.0.1;-;-;[07/Dec/2026:10:00:00 +0100];\"GET /index.html HTTP/1.0\";200;512;"
+    "\"-\";\"Agent/1.0 [en] (test)\"\n";
+
+TEST(Shape, CombinedLineIsWrittenWithEightSemicolons) {
+  result r = run(good);
+  EXPECT_EQ(goodcsv, r.csv);
+  EXPECT_EQ(0, r.faulty);
+  EXPECT_EQ(0, r.unread);
+}
+
+TEST(Shape, RejectedLinesAreCountedAndLeaveNoTrace) {
+  struct {
+    const char* why;
+    std::string line;
+  } cases[] = {
+      {"only a line feed", "\n"},
+      {"escaped quote still counts",
+       "1.2.3.4 - - [d t] \"GET /a\\\"b HTTP/1.0\" 200 5 \"-\" \"A\"\n"},
+      {"two spaces make a ninth separator", "1.2.3.4 - -  [d t] \"GET / H\" 200 5 \"-\" \"A\"\n"},
+      {"tab is no separator", "1.2.3.4\t- - [d t] \"GET / H\" 200 5 \"-\" \"A\"\n"},
+      {"common log format", "1.2.3.4 - - [d t] \"GET / H\" 200 5\n"},
+      {"bracket outside quotes", "1.2.3.4 - - [d t] [x] \"GET / H\" 200 5 \"-\" \"A\"\n"},
+      {"unclosed quote", "1.2.3.4 - - [d t] \"GET / H 200 5 \"-\" \"A\"\n"},
+  };
+  for (const auto& c : cases) {
+    result r = run(c.line + good);
+    EXPECT_EQ(goodcsv, r.csv) << c.why;
+    EXPECT_EQ(1, r.faulty) << c.why;
+  }
+}
+
+TEST(Shape, OnlyTheCountsMatterNotTheOrder) {
+  result r = run("\"a\" [x y] \"b\" 1 2 3 4 5 \"c d\"\n");
+  EXPECT_EQ("\"a\";[x y];\"b\";1;2;3;4;5;\"c d\"\n", r.csv);
+  EXPECT_EQ(0, r.faulty);
+}
+
+TEST(Shape, CountsBelongToOneLine) {
+  // An odd quote, an odd bracket and a surplus of separators must not carry
+  // over into the verdict on the next line.
+  result r = run("\"\n[\n a b c d e f g h i j\n" + good + "x\"\n" + good);
+  EXPECT_EQ(goodcsv + goodcsv, r.csv);
+  EXPECT_EQ(4, r.faulty);
+}
+
+TEST(Ends, EmptySourceGivesNothing) {
+  result r = run("");
+  EXPECT_EQ("", r.csv);
+  EXPECT_EQ(0, r.faulty);
+  EXPECT_EQ("", r.frames);
+}
+
+TEST(Ends, LastLineWithoutLineFeedIsDroppedUncounted) {
+  std::string last = good.substr(0, good.size() - 1);
+  result r = run(good + last);
+  EXPECT_EQ(goodcsv, r.csv);
+  EXPECT_EQ(0, r.faulty);
+  EXPECT_EQ(1u, r.frames.size());
+}
+
+TEST(Bytes, EveryByteValueIsCopied) {
+  // 0xFF must not end the scan, zero bytes must not cut the line, and a
+  // carriage return stays at the end of the last field.
+  std::string in = good;
+  in.insert(in.find("Agent"), std::string("\xff\x00\x01\x7f\r", 5));
+  in.insert(in.size() - 1, "\r");
+  std::string out = goodcsv;
+  out.insert(out.find("Agent"), std::string("\xff\x00\x01\x7f\r", 5));
+  out.insert(out.size() - 1, "\r");
+  result r = run(in + good);
+  EXPECT_EQ(out + goodcsv, r.csv);
+  EXPECT_EQ(0, r.faulty);
+}
+
+// A combined line padded in its agent to the given length, line feed included.
+std::string padded(size_t length, std::string* csv) {
+  std::string pad(length - good.size(), 'x');
+  std::string in = good;
+  in.insert(in.find("Agent"), pad);
+  *csv = goodcsv;
+  csv->insert(csv->find("Agent"), pad);
+  return in;
+}
+
+TEST(Lengths, LongestLineIsAcceptedOneMoreIsRejected) {
+  std::string csv, longer;
+  std::string in = padded(LONGEST, &csv);
+  ASSERT_EQ(65535u, in.size());
+  result r = run(good + in + padded(LONGEST + 1, &longer) + good);
+  EXPECT_EQ(goodcsv + csv + goodcsv, r.csv);
+  EXPECT_EQ(1, r.faulty);
+  EXPECT_EQ(4u, r.frames.size());
+}
+
+TEST(Lengths, VeryLongLinesAcrossBlocksAreRejectedAndTheNextConverted) {
+  // Several megabytes without a line feed: far more than one block of the
+  // scan, with as many spaces as bytes, so no count may overflow or leak.
+  std::string csv;
+  std::string in = good + std::string(5 << 20, ' ') + "\n" + good +
+                   std::string(3 << 20, '"') + "\n" + padded(LONGEST, &csv);
+  result r = run(in);
+  EXPECT_EQ(goodcsv + goodcsv + csv, r.csv);
+  EXPECT_EQ(2, r.faulty);
+  EXPECT_EQ(5u, r.frames.size());
+}
+
+TEST(Lengths, LinesCutByBlockEndsAreJoined) {
+  // Lines of changing lengths over several blocks, so that the ends of the
+  // blocks fall at every place in a line; each is accepted or rejected as a
+  // whole.
+  std::string in, out;
+  int64_t bad = 0;
+  for (int i = 0; in.size() < (3u << 20); i++) {
+    std::string csv;
+    std::string line = padded(good.size() + (i * 7919) % 4000, &csv);
+    if (i % 13 == 0) {
+      line.insert(0, "\"");
+      bad++;
+    } else {
+      out += csv;
+    }
+    in += line;
+  }
+  result r = run(in);
+  EXPECT_TRUE(r.csv == out);
+  EXPECT_EQ(bad, r.faulty);
+}
+
+TEST(Frames, OneFrameForEveryCompleteLineInOrder) {
+  result r = run(good + "x\n\n" + good + "y\n" + "z");
+  EXPECT_EQ(5u, r.frames.size());
+  // The frames cycle with a period of four, whatever the spinner drew before.
+  for (size_t i = 0; i + 1 < r.frames.size(); i++) {
+    std::string cycle = "-\\|/";
+    size_t at = cycle.find(r.frames[i]);
+    ASSERT_NE(std::string::npos, at);
+    EXPECT_EQ(cycle[(at + 1) % 4], r.frames[i + 1]);
+  }
+}
+
+TEST(Parity, EvenForEverySign) {
+  EXPECT_EQ(1, even(0));
+  EXPECT_EQ(0, even(1));
+  EXPECT_EQ(1, even(6));
+  EXPECT_EQ(0, even(-3));
+  EXPECT_EQ(1, even(-4));
+  EXPECT_EQ(1, even(INT_MIN));
+  EXPECT_EQ(0, even(INT_MAX));
+}
+
+}  // namespace
+
+#ifndef _WIN32
+namespace {
+
+TEST(Errors, ReadErrorIsReportedAndWhatWasReadKept) {
+  // A folder opens for reading here but every read of it fails.
+  FILE* source = fopen(".", "rb");
+  ASSERT_NE(nullptr, source);
+  FILE* target = tmpfile();
+  int unread = 0;
+  EXPECT_EQ(0, convert(source, target, &unread));
+  EXPECT_EQ(1, unread);
+  EXPECT_EQ("", slurp(target));
+  fclose(source);
+  fclose(target);
+}
+
+}  // namespace
+#endif

@@ -1,0 +1,341 @@
+#!/usr/bin/env python3
+"""End-to-end tests: run the built program as a user would and compare its
+standard output and its files byte for byte.
+
+    e2e.py PROGRAM [EMULATOR ...] [-- unittest arguments]
+
+A Windows program (PROGRAM ending in .exe) is run under the emulator given
+after it; it prints CR LF and writes its CSV with CR LF.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+args = sys.argv[1:]
+rest = []
+if "--" in args:
+    rest = args[args.index("--") + 1:]
+    args = args[:args.index("--")]
+PROGRAM = os.path.abspath(args[0])
+EMULATOR = args[1:]
+WINDOWS = PROGRAM.endswith(".exe")
+POSIX = os.name == "posix" and not WINDOWS
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EOL = b"\r\n" if WINDOWS else b"\n"
+
+BANNER = re.compile(rb"Zettrik - EXPERIMENTELLE Version \(Build [A-Z][a-z]{2} [ 0-9][0-9] "
+                    rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\n[ -~]+\r?\n")
+USAGE = "FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n" \
+        "\t%s <quelle.log> <ziel.csv>\n"
+START = "Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n"
+SUMMARY = "Fehlerhafte Logfile-Zeilen: %d !!!\n"
+NOSOURCE = "\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n"
+NOTARGET = "\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n"
+SAME = "\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Quelldatei '%s' (Logfile)!\n"
+
+GOOD = (b'10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] "GET /index.html HTTP/1.0" 200 512 '
+        b'"-" "Agent/1.0 [en] (test)"\n')
+GOODCSV = (b'10.0.0.1;-;-;[07/Dec/2026:10:00:00 +0100];"GET /index.html HTTP/1.0";200;512;'
+           b'"-";"Agent/1.0 [en] (test)"\n')
+BAD = b'10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] "GET / HTTP/1.0" 200 512\n'
+
+
+def text(s):
+    """A message as the program prints it."""
+    return s.encode().replace(b"\n", EOL)
+
+
+def csv(b):
+    """Lines of the CSV file as the program writes them."""
+    return b.replace(b"\n", EOL)
+
+
+def frames(n):
+    return bytes(b"\\|/-"[i % 4] for i in range(n))
+
+
+def reference(log):
+    """The rules of the conversion stated once more, slowly and plainly:
+    returns the CSV and the number of rejected lines."""
+    out, faulty = [], 0
+    for line in log.split(b"\n")[:-1]:
+        quotes = brackets = separators = 0
+        row = bytearray()
+        for ch in line:
+            if ch == ord('"'):
+                quotes += 1
+            elif ch in b"[]" and quotes % 2 == 0:
+                brackets += 1
+            elif ch == ord(" ") and quotes % 2 == 0 and brackets % 2 == 0:
+                separators += 1
+                ch = ord(";")
+            row.append(ch)
+        if (separators, quotes, brackets) == (8, 6, 2) and len(line) < 65535:
+            out.append(bytes(row) + b"\n")
+        else:
+            faulty += 1
+    return b"".join(out), faulty
+
+
+def zettrik(*argv, cwd, stdin=None, program=PROGRAM):
+    """Runs the program and returns its standard output after the banner."""
+    p = subprocess.run(EMULATOR + [program] + list(argv), cwd=cwd, stdin=stdin,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+    assert p.returncode == 0, "exit status %d" % p.returncode
+    assert p.stderr in (b"",), p.stderr
+    m = BANNER.match(p.stdout)
+    assert m, p.stdout[:200]
+    return p.stdout[m.end():]
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="zettrik-e2e-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def run_in(self, *argv, **kw):
+        return zettrik(*argv, cwd=self.dir, **kw)
+
+    def converted(self, lines, faulty, source="a.log", target="a.csv"):
+        """The output of a run that converted both files."""
+        return text(START % (source, target)) + frames(lines) + text(SUMMARY % faulty)
+
+
+class CommandLine(Case):
+    def test_usage_names_the_program_as_invoked_and_creates_nothing(self):
+        for argv in ([], ["a.log"], ["a.log", "b.csv", "c.csv"]):
+            out = self.run_in(*argv)
+            self.assertEqual(text(USAGE % PROGRAM), out, argv)
+            self.assertEqual([], os.listdir(self.dir), argv)
+
+
+class Opening(Case):
+    """Each way the two files can fail to open, in the order of the messages."""
+
+    def test_missing_source_still_empties_the_target(self):
+        self.write("a.csv", b"old contents\n")
+        out = self.run_in("missing.log", "a.csv")
+        self.assertEqual(text(NOSOURCE % "missing.log"), out)
+        self.assertEqual(b"", self.read("a.csv"))
+
+    def test_missing_source_creates_the_target(self):
+        out = self.run_in("missing.log", "a.csv")
+        self.assertEqual(text(NOSOURCE % "missing.log"), out)
+        self.assertEqual(b"", self.read("a.csv"))
+
+    def test_unwritable_target_leaves_the_source_unread(self):
+        self.write("a.log", GOOD)
+        out = self.run_in("a.log", os.path.join("no", "a.csv"))
+        self.assertEqual(text(NOTARGET % os.path.join("no", "a.csv")), out)
+        self.assertEqual(GOOD, self.read("a.log"))
+
+    def test_both_failing_report_source_then_target(self):
+        target = os.path.join("no", "a.csv")
+        out = self.run_in("missing.log", target)
+        self.assertEqual(text(NOSOURCE % "missing.log" + NOTARGET % target), out)
+
+    def test_folder_as_source_is_a_source_that_cannot_be_opened(self):
+        os.mkdir(self.path("logs"))
+        out = self.run_in("logs", "a.csv")
+        self.assertEqual(text(NOSOURCE % "logs"), out)
+        self.assertEqual(b"", self.read("a.csv"))
+
+
+class Conversion(Case):
+    def test_good_and_bad_lines(self):
+        self.write("a.log", GOOD + BAD + b"\n" + GOOD + b"no line feed")
+        out = self.run_in("a.log", "a.csv")
+        self.assertEqual(self.converted(4, 2), out)
+        self.assertEqual(csv(GOODCSV + GOODCSV), self.read("a.csv"))
+
+    def test_empty_source(self):
+        self.write("a.log", b"")
+        self.assertEqual(self.converted(0, 0), self.run_in("a.log", "a.csv"))
+        self.assertEqual(b"", self.read("a.csv"))
+
+    def test_all_lines_accepted_still_prints_the_summary(self):
+        self.write("a.log", GOOD * 9)
+        self.assertEqual(self.converted(9, 0), self.run_in("a.log", "a.csv"))
+        self.assertEqual(csv(GOODCSV * 9), self.read("a.csv"))
+
+    def test_sample_log(self):
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            log = f.read()
+        want, faulty = reference(log)
+        self.assertGreater(faulty, 5)  # the sample keeps some malformed lines
+        self.write("a.log", log)
+        self.assertEqual(self.converted(log.count(b"\n"), faulty), self.run_in("a.log", "a.csv"))
+        self.assertEqual(csv(want), self.read("a.csv"))
+
+    def test_long_lines(self):
+        pad = 65535 - len(GOOD)
+        longest = GOOD.replace(b"Agent", b"x" * pad + b"Agent")
+        self.assertEqual(65535, len(longest))
+        longer = GOOD.replace(b"Agent", b"x" * (pad + 1) + b"Agent")
+        self.write("a.log", longest + longer + GOOD)
+        out = self.run_in("a.log", "a.csv")
+        self.assertEqual(self.converted(3, 1), out)
+        self.assertEqual(csv(GOODCSV.replace(b"Agent", b"x" * pad + b"Agent") + GOODCSV),
+                         self.read("a.csv"))
+
+    def test_zero_bytes_are_written_whole(self):
+        line = GOOD.replace(b"Agent", b"Ag\0ent")
+        self.write("a.log", line + GOOD)
+        self.assertEqual(self.converted(2, 0), self.run_in("a.log", "a.csv"))
+        self.assertEqual(csv(GOODCSV.replace(b"Agent", b"Ag\0ent") + GOODCSV),
+                         self.read("a.csv"))
+
+
+@unittest.skipUnless(POSIX, "POSIX file names")
+class Posix(Case):
+    def test_carriage_returns_are_kept(self):
+        self.write("a.log", GOOD.replace(b"\n", b"\r\n") * 2)
+        self.assertEqual(self.converted(2, 0), self.run_in("a.log", "a.csv"))
+        self.assertEqual(GOODCSV.replace(b"\n", b"\r\n") * 2, self.read("a.csv"))
+
+    def test_full_disk_is_reported_after_the_summary(self):
+        self.write("a.log", GOOD * 3)
+        out = self.run_in("a.log", "/dev/full")
+        self.assertEqual(self.converted(3, 0, target="/dev/full") +
+                         text(NOTARGET % "/dev/full"), out)
+
+    def test_read_error_is_reported_after_the_summary(self):
+        # Reading a process's own memory from offset 0 fails at once.
+        out = self.run_in("/proc/self/mem", "a.csv")
+        self.assertEqual(self.converted(0, 0, source="/proc/self/mem") +
+                         text(NOSOURCE % "/proc/self/mem"), out)
+
+    def test_source_from_a_pipe(self):
+        self.write("a.log", GOOD + BAD)
+        with open(self.path("a.log"), "rb") as log:
+            out = self.run_in("/dev/stdin", "a.csv", stdin=log)
+        self.assertEqual(self.converted(2, 1, source="/dev/stdin"), out)
+        self.assertEqual(GOODCSV, self.read("a.csv"))
+
+
+def tmux(*argv, **kw):
+    return subprocess.run(["tmux", "-L", "zettrik-e2e-%d" % os.getpid()] + list(argv),
+                          check=True, stdout=subprocess.PIPE, timeout=120, **kw).stdout
+
+
+class Terminal(Case):
+    """On a terminal every frame is drawn at column 0 and the cursor put back
+    there, so the summary is finally printed over the last frame."""
+
+    @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
+    def test_every_frame_is_followed_by_a_return_to_column_0(self):
+        import pty
+        self.write("a.log", (GOOD * 3 + BAD) * 25)
+        master, slave = pty.openpty()
+        p = subprocess.Popen([PROGRAM, "a.log", "a.csv"], cwd=self.dir, stdout=slave)
+        os.close(slave)
+        raw = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # the other end is closed once the program ended
+                break
+            if not chunk:
+                break
+            raw += chunk
+        os.close(master)
+        self.assertEqual(0, p.wait())
+        shown = raw[BANNER.match(raw.replace(b"\r\n", b"\n")).end() + 2:]  # banner ends in CR LF
+        spun = b"".join(bytes([f]) + b"\r" for f in frames(100))
+        self.assertEqual((START % ("a.log", "a.csv")).encode().replace(b"\n", b"\r\n") + spun +
+                         (SUMMARY % 25).encode().replace(b"\n", b"\r\n"), shown)
+
+    @unittest.skipUnless(shutil.which("tmux"), "needs tmux")
+    def test_final_screen_shows_the_summary_over_the_last_frame(self):
+        self.write("a.log", (GOOD * 3 + BAD) * 2500)
+        done = "zettrik-done-%d" % os.getpid()
+        command = " ".join(EMULATOR + [PROGRAM, "a.log", "a.csv"])
+        tmux("new-session", "-d", "-x", "100", "-y", "20", "-c", self.dir,
+             "%s; tmux -L zettrik-e2e-%d wait-for -S %s; sleep 600" % (command, os.getpid(), done))
+        self.addCleanup(tmux, "kill-server")
+        tmux("wait-for", done)
+        screen = tmux("capture-pane", "-p").decode().split("\n")
+        self.assertTrue(screen[0].startswith("Zettrik - EXPERIMENTELLE Version (Build "), screen)
+        self.assertEqual(["Konvertiere Logfile 'a.log' nach CSV-Datei 'a.csv':", "",
+                          "Fehlerhafte Logfile-Zeilen: 2500 !!!", ""], screen[2:6])
+        self.assertEqual(csv(GOODCSV * 7500), self.read("a.csv"))
+
+
+@unittest.skipUnless(os.environ.get("ZETTRIK_HUGE"), "set ZETTRIK_HUGE=1 for the multi-gigabyte cases")
+@unittest.skipUnless(POSIX, "pipes of this system")
+class Huge(Case):
+    def test_three_billion_rejected_lines_are_counted_exactly(self):
+        import threading
+        count = 3000000000
+        p = subprocess.Popen([PROGRAM, "/dev/stdin", "a.csv"], cwd=self.dir,
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+        def feed():
+            block = b"\n" * (1 << 20)
+            left = count
+            while left:
+                p.stdin.write(block[:min(left, len(block))])
+                left -= min(left, len(block))
+            p.stdin.close()
+        writer = threading.Thread(target=feed)
+        writer.start()
+        head, tail, printed = b"", b"", 0
+        while True:
+            chunk = p.stdout.read(1 << 20)
+            if not chunk:
+                break
+            printed += len(chunk)
+            head = head or chunk
+            tail = (tail + chunk)[-200:]
+        writer.join()
+        self.assertEqual(0, p.wait())
+        start = BANNER.match(head).end() + len(text(START % ("/dev/stdin", "a.csv")))
+        summary = text(SUMMARY % count)
+        last = bytes(b"\\|/-"[i % 4] for i in range(count - 20, count))
+        self.assertTrue(tail.endswith(last + summary), tail)
+        self.assertEqual(start + count + len(summary), printed)  # one frame a line
+        self.assertEqual(b"", self.read("a.csv"))
+
+
+class SameFile(Case):
+    """Whatever the names, the log is never emptied by being its own target."""
+
+    def check(self, source, target):
+        self.write("a.log", GOOD + BAD)
+        out = self.run_in(source, target)
+        self.assertEqual(text(SAME % (target, source)), out)
+        self.assertEqual(GOOD + BAD, self.read("a.log"))
+
+    def test_same_path(self):
+        self.check("a.log", "a.log")
+
+    def test_relative_and_absolute(self):
+        self.check("a.log", os.path.join(".", "a.log"))
+        self.check(self.path("a.log"), "a.log")
+
+    @unittest.skipUnless(POSIX, "POSIX links")
+    def test_hard_and_symbolic_links(self):
+        self.write("a.log", b"")
+        os.link(self.path("a.log"), self.path("hard.csv"))
+        os.symlink("a.log", self.path("soft.csv"))
+        self.check("a.log", "hard.csv")
+        self.check("soft.csv", "a.log")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
