@@ -29,6 +29,19 @@
 #define sysread(fd, buf, n) read(fd, buf, n)
 #endif
 
+// Platform difference: Windows ends its lines with CR LF. The source is read
+// in binary mode, so a 0x1A is a byte like any other and not, as in the text
+// mode of the Windows run-time, the end of the file. In its place the scan
+// does what text mode would do with line ends: the CR of a CR LF belongs to
+// the line end and not to the line, and every accepted line is written ending
+// in CR LF, also where the log had a line feed alone. A CR anywhere else is
+// an ordinary byte.
+#ifdef _WIN32
+enum { CRLF = 1 };
+#else
+enum { CRLF = 0 };
+#endif
+
 // Bytes asked for with one read. The buffer holds one block behind the
 // carried start of a line, so that a line always stands whole in it.
 enum { BLOCK = 1 << 20 };
@@ -86,11 +99,17 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
       if (p[-1] != '\n')
         break;
       lines++;
-      if (!accepted(&c, p - line)) {
+      size_t length = p - line;
+      int bare = CRLF && !(length > 1 && p[-2] == '\r');  // a line feed to be written as CR LF
+      if (!accepted(&c, length - (CRLF && !bare))) {
         if (line > run)
           fwrite(run, 1, line - run, target);
         run = p;
         faulty++;
+      } else if (bare) {
+        fwrite(run, 1, p - 1 - run, target);
+        fwrite("\r\n", 1, 2, target);
+        run = p;
       }
       c.quotes = c.brackets = c.separators = 0;
       line = p;

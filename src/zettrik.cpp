@@ -18,6 +18,16 @@
 #include <sys/stat.h>
 #endif
 
+// MinGW's start-up code expands wildcards in the arguments, as is the custom
+// on Windows, only when asked to by this variable; with MSVC, linking
+// setargv.obj does the same. A pattern that matches several files thus gives
+// more than two arguments, and the usage message.
+#ifdef __MINGW32__
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
 static int same(const char* a, const char* b);
 static FILE* openlog(const char* path);
 

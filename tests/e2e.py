@@ -26,6 +26,8 @@ WINDOWS = PROGRAM.endswith(".exe")
 POSIX = os.name == "posix" and not WINDOWS
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EOL = b"\r\n" if WINDOWS else b"\n"
+# Wine hands a program its own path as Windows sees it.
+INVOKED = "Z:" + PROGRAM.replace("/", "\\") if WINDOWS and EMULATOR else PROGRAM
 
 BANNER = re.compile(rb"Zettrik - EXPERIMENTELLE Version \(Build [A-Z][a-z]{2} [ 0-9][0-9] "
                     rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\n[ -~]+\r?\n")
@@ -120,7 +122,7 @@ class CommandLine(Case):
     def test_usage_names_the_program_as_invoked_and_creates_nothing(self):
         for argv in ([], ["a.log"], ["a.log", "b.csv", "c.csv"]):
             out = self.run_in(*argv)
-            self.assertEqual(text(USAGE % PROGRAM), out, argv)
+            self.assertEqual(text(USAGE % INVOKED), out, argv)
             self.assertEqual([], os.listdir(self.dir), argv)
 
 
@@ -226,6 +228,48 @@ class Posix(Case):
             out = self.run_in("/dev/stdin", "a.csv", stdin=log)
         self.assertEqual(self.converted(2, 1, source="/dev/stdin"), out)
         self.assertEqual(GOODCSV, self.read("a.csv"))
+
+
+@unittest.skipUnless(WINDOWS, "Windows line ends and start-up code")
+class Windows(Case):
+    def test_crlf_in_crlf_out(self):
+        self.write("a.log", (GOOD + BAD + GOOD).replace(b"\n", b"\r\n"))
+        self.assertEqual(self.converted(3, 1), self.run_in("a.log", "a.csv"))
+        self.assertEqual(b"".join([GOODCSV.replace(b"\n", b"\r\n")] * 2), self.read("a.csv"))
+
+    def test_a_lone_cr_is_an_ordinary_byte(self):
+        line = GOOD.replace(b"Agent", b"Ag\rent").replace(b"\n", b"\r\r\n")
+        self.write("a.log", line + b"\r")
+        self.assertEqual(self.converted(1, 0), self.run_in("a.log", "a.csv"))
+        self.assertEqual(GOODCSV.replace(b"Agent", b"Ag\rent").replace(b"\n", b"\r\r\n"),
+                         self.read("a.csv"))
+
+    def test_0x1a_does_not_end_the_log(self):
+        self.write("a.log", GOOD + b"\x1a\r\n" + GOOD.replace(b"Agent", b"Ag\x1aent"))
+        self.assertEqual(self.converted(3, 1), self.run_in("a.log", "a.csv"))
+        self.assertEqual(csv(GOODCSV + GOODCSV.replace(b"Agent", b"Ag\x1aent")), self.read("a.csv"))
+
+    def test_the_cr_of_a_line_end_is_not_counted_in_the_length(self):
+        pad = 65535 - len(GOOD)
+        longest = GOOD.replace(b"Agent", b"x" * pad + b"Agent").replace(b"\n", b"\r\n")
+        longer = GOOD.replace(b"Agent", b"x" * (pad + 1) + b"Agent").replace(b"\n", b"\r\n")
+        self.write("a.log", longest + longer)
+        self.assertEqual(self.converted(2, 1), self.run_in("a.log", "a.csv"))
+        self.assertEqual(csv(GOODCSV.replace(b"Agent", b"x" * pad + b"Agent")), self.read("a.csv"))
+
+    def test_wildcards_are_expanded(self):
+        self.write("x.log", GOOD)
+        self.write("y.log", GOOD)
+        self.assertEqual(text(USAGE % INVOKED), self.run_in("*.log", "out.csv"))
+        self.assertEqual(["x.log", "y.log"], sorted(os.listdir(self.dir)))
+        self.assertEqual(self.converted(1, 0, source="x.log", target="out.csv"),
+                         self.run_in("x*.log", "out.csv"))
+
+    def test_a_hard_link_is_the_same_file(self):
+        self.write("a.log", GOOD)
+        os.link(self.path("a.log"), self.path("a.csv"))
+        self.assertEqual(text(SAME % ("a.csv", "a.log")), self.run_in("a.log", "a.csv"))
+        self.assertEqual(GOOD, self.read("a.log"))
 
 
 def tmux(*argv, **kw):

@@ -2,7 +2,23 @@
 # built program as a user would, under the cross-compiling emulator if any.
 enable_testing()
 
-find_package(GTest)
+# A cross build runs its tests under Wine, and builds GoogleTest from the
+# sources that Debian ships for that.
+if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  find_program(ZETTRIK_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+  if(ZETTRIK_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${ZETTRIK_WINE}
+        CACHE STRING "Runs the Windows programs" FORCE)
+  endif()
+endif()
+if(CMAKE_CROSSCOMPILING AND EXISTS /usr/src/googletest/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(GTest_FOUND TRUE)
+else()
+  find_package(GTest)
+endif()
 if(GTest_FOUND)
   add_executable(zettrik_tests tests/convert_test.cpp tests/console_test.cpp)
   target_link_libraries(zettrik_tests PRIVATE zettrik_core GTest::gtest_main)
@@ -28,4 +44,14 @@ if(Python3_FOUND)
            COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e.py
                    $<TARGET_FILE:zettrik> ${CMAKE_CROSSCOMPILING_EMULATOR} -- Huge)
   set_tests_properties(e2e-huge PROPERTIES LABELS huge ENVIRONMENT ZETTRIK_HUGE=1 TIMEOUT 900)
+endif()
+
+# Wine prepares its prefix on its first start, and says so on standard error;
+# that happens once, before every test that runs a Windows program.
+if(ZETTRIK_WINE)
+  add_test(NAME wine-prefix COMMAND env WINEDEBUG=-all ${ZETTRIK_WINE} wineboot --init)
+  set_tests_properties(wine-prefix PROPERTIES FIXTURES_SETUP wine)
+  get_property(tests DIRECTORY PROPERTY TESTS)
+  list(REMOVE_ITEM tests wine-prefix)
+  set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine)
 endif()

@@ -25,6 +25,21 @@ struct result {
   std::string frames;  // what it printed: the spinner's frames
 };
 
+// A CSV text as written here: on Windows every line ends in CR LF.
+inline std::string eol(const std::string& s) {
+#ifdef _WIN32
+  std::string t;
+  for (char ch : s) {
+    if (ch == '\n')
+      t += '\r';
+    t += ch;
+  }
+  return t;
+#else
+  return s;
+#endif
+}
+
 inline std::string slurp(FILE* f) {
   std::string s;
   char buf[1 << 16];
