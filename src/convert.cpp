@@ -44,9 +44,8 @@ enum { CRLF = 0 };
 
 // Bytes asked for with one read. The buffer holds one block behind the
 // carried start of a line, so that a line always stands whole in it.
-enum { BLOCK = 1 << 20 };
-
-static int accepted(const counts* c, size_t length);
+// The scan is given ROOM bytes at a time, and room to tell as many lines.
+enum { BLOCK = 1 << 20, ROOM = 4096 };
 
 // Converts the source to its end and returns the number of rejected complete
 // lines. Sets *unread when reading failed before the end; what was read up to
@@ -65,6 +64,7 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
   size_t kept = 0;   // bytes of the current line carried over, already scanned
   int skipping = 0;  // the current line is too long; look only for its end
   int fd = fileno(source);
+  ending ends[ROOM];
 
   *unread = 0;
   if (buf == NULL) {
@@ -95,24 +95,26 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
       line = run = p;
     }
     while (p < end) {
-      p = bytewise(p, end, &c);
-      if (p[-1] != '\n')
-        break;
-      lines++;
-      size_t length = p - line;
-      int bare = CRLF && !(length > 1 && p[-2] == '\r');  // a line feed to be written as CR LF
-      if (!accepted(&c, length - (CRLF && !bare))) {
-        if (line > run)
-          fwrite(run, 1, line - run, target);
-        run = p;
-        faulty++;
-      } else if (bare) {
-        fwrite(run, 1, p - 1 - run, target);
-        fwrite("\r\n", 1, 2, target);
-        run = p;
+      char* stop = end - p > ROOM ? p + ROOM : end;
+      int told = scan(p, stop, &c, ends);
+      for (int i = 0; i < told; i++) {
+        char* next = ends[i].next;
+        size_t length = next - line;
+        int bare = CRLF && !(length > 1 && next[-2] == '\r');  // a line feed to be written as CR LF
+        lines++;
+        if (!ends[i].shaped || length - (CRLF && !bare) > LONGEST) {
+          if (line > run)
+            fwrite(run, 1, line - run, target);
+          run = next;
+          faulty++;
+        } else if (bare) {
+          fwrite(run, 1, next - 1 - run, target);
+          fwrite("\r\n", 1, 2, target);
+          run = next;
+        }
+        line = next;
       }
-      c.quotes = c.brackets = c.separators = 0;
-      line = p;
+      p = stop;
     }
     fwrite(run, 1, line - run, target);
     kept = end - line;
@@ -129,35 +131,3 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
   return faulty;
 }
 
-// Returns 1 when x is divisible by two, 0 otherwise.
-int even(int x) {
-  return x % 2 == 0;
-}
-
-// Scans the bytes from p up to the first line feed, or up to end when there is
-// none, one byte at a time; turns the separating spaces into semicolons in
-// place, counts into c, and returns the byte after the last one scanned. The
-// caller tells a finished line by the line feed before the returned pointer.
-// This is the plain statement of the rules that the faster scan is held to.
-char* bytewise(char* p, char* end, counts* c) {
-  while (p < end) {
-    char ch = *p++;
-    if (ch == '"')
-      c->quotes++;
-    else if ((ch == '[' || ch == ']') && even(c->quotes))
-      c->brackets++;
-    else if (ch == ' ' && even(c->quotes) && even(c->brackets)) {
-      c->separators++;
-      p[-1] = ';';
-    } else if (ch == '\n')
-      break;
-  }
-  return p;
-}
-
-// Whether a line of the given length, its line feed included, is to be
-// written: it has the counts of a combined log line and fits in the limit.
-static int accepted(const counts* c, size_t length) {
-  return c->separators == 8 && c->quotes == 6 && c->brackets == 2 &&
-         length <= LONGEST;
-}

@@ -8,6 +8,7 @@
 // it opened.
 #include <inttypes.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "zettrik.h"
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   FILE* source;
   FILE* target;
   int unread = 0;
+  char* outbuf = NULL;
 
   printf("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
   printf("Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
@@ -60,6 +62,12 @@ int main(int argc, char** argv) {
   target = fopen(argv[2], "w+b");
 
   if (source && target) {
+    // The scan hands over runs of lines a few kilobytes long; a large buffer
+    // turns them into few large writes. (Some run-times ignore the size
+    // unless they are also given the buffer.)
+    outbuf = (char*)malloc(1 << 20);
+    if (outbuf)
+      setvbuf(target, outbuf, _IOFBF, 1 << 20);
     printf("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", argv[1], argv[2]);
     int64_t faulty = convert(source, target, &unread);
     printf("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
@@ -77,6 +85,7 @@ int main(int argc, char** argv) {
     unwritten = 1;
   if (unwritten)
     printf("\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n", argv[2]);
+  free(outbuf);
   return 0;
 }
 

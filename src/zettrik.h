@@ -18,10 +18,30 @@ struct counts {
   int separators;  // spaces outside quotes and brackets, now semicolons
 };
 
-// convert.cpp: the scan.
+// What the scan tells of a line that it finished.
+struct ending {
+  char* next;  // the byte after its line feed
+  int shaped;  // 1 when its counts are those of a combined log line
+};
+
+// convert.cpp: the conversion of a whole log.
 int64_t convert(FILE* source, FILE* target, int* unread);
-int even(int x);
-char* bytewise(char* p, char* end, counts* c);
+
+// Returns 1 when x is divisible by two, 0 otherwise. Every parity test of
+// the scan goes through it; it is inline, as the scan's hot loop asks it a
+// few times for every 64 bytes.
+inline int even(int x) {
+  return x % 2 == 0;
+}
+
+// scan.cpp: the classification of the bytes of a line, in all its forms.
+int scan(char* p, char* end, counts* c, ending* lines);
+int bytewise(char* p, char* end, counts* c, ending* lines);
+int blockwise(char* p, char* end, counts* c, ending* lines);
+int wide();
+
+// scan-avx2.cpp, where ZETTRIK_AVX2 is defined: the block scan with AVX2.
+int blockwide(char* p, char* end, counts* c, ending* lines);
 
 // console.cpp: the spinner.
 int rotate();

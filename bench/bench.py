@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""Measures zettrik against its four speed and memory targets on this machine
+and prints each figure beside its target.
+
+    bench/bench.py [--mb 500] [--pairs 5]
+
+Builds in Release (the preset "release"), writes a synthetic log with about
+2% malformed lines under build/bench/ (kept for the next run), and measures:
+
+1. copy ratio: wall time of `zettrik log out.csv >/dev/null` over that of
+   `cat log >copy`, median of paired runs, each command writing over the
+   file its last run left, as when a user runs them again; the same into new
+   files is printed for comparison;
+2. CPU time of zettrik over that of the plain scan (bench/plain.cpp);
+3. terminal ratio: wall time with standard output a pseudo-terminal (from
+   script) over the redirected run, median of paired runs; and how soon a
+   frame reaches the terminal when the log arrives a line at a time;
+4. peak resident memory for a 10 MB log and a 5 GB one (the large log fed
+   ten times through a pipe).
+
+Exits 1 when a target is missed.
+"""
+import argparse
+import os
+import pty
+import select
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build")
+WORK = os.path.join(BUILD, "bench")
+ZETTRIK = os.path.join(BUILD, "zettrik")
+PLAIN = os.path.join(BUILD, "zettrik-plain")
+missed = []
+
+
+def run(cmd, stdout=None, stdin=None):
+    """Runs a command; returns wall seconds and CPU seconds."""
+    start = time.perf_counter()
+    p = subprocess.Popen(cmd, stdout=stdout or subprocess.DEVNULL, stdin=stdin,
+                         stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(p.pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("%s failed with %d" % (cmd, os.waitstatus_to_exitcode(status)))
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def peak(cmd, stdin=None):
+    """Peak resident memory of a command in KiB. GNU time starts it: a child
+    of this process would count Python's own memory in its peak."""
+    report = os.path.join(WORK, "peak.txt")
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + cmd, stdin=stdin,
+                   stdout=subprocess.DEVNULL, check=True)
+    with open(report) as f:
+        return int(f.read().split()[-1])
+
+
+def fresh(*paths):
+    for path in paths:
+        if os.path.exists(path):
+            os.unlink(path)
+
+
+def report(name, value, target, ok):
+    print("%-44s %10s   target %s   %s" % (name, value, target, "met" if ok else "MISSED"))
+    if not ok:
+        missed.append(name)
+
+
+def copy_ratio(log, pairs, new):
+    """As a user runs the two commands again and again, each writing over what
+    its last run left; or, with new, each into a file that is not there yet."""
+    out, copy = os.path.join(WORK, "out.csv"), os.path.join(WORK, "copy")
+    ratios = []
+    for _ in range(pairs):
+        if new:
+            fresh(copy)
+        with open(copy, "wb") as f:
+            cat = run(["cat", log], stdout=f)[0]
+        if new:
+            fresh(out)
+        ratios.append(run([ZETTRIK, log, out])[0] / cat)
+    fresh(out, copy)
+    r = statistics.median(ratios)
+    if new:
+        print("%-44s %10s   (into new files; for comparison)" % ("   copy ratio, new files", "%.2f" % r))
+    else:
+        report("1. copy ratio (zettrik / cat, wall)", "%.2f" % r, "<= 1.5 (aim 1.25)", r <= 1.5)
+
+
+def cpu_ratio(log, pairs):
+    out = os.path.join(WORK, "out.csv")
+    ratios = []
+    for _ in range(pairs):
+        plain = run([PLAIN, log, out])[1]
+        ratios.append(run([ZETTRIK, log, out])[1] / plain)
+    fresh(out)
+    r = statistics.median(ratios)
+    report("2. CPU time (zettrik / plain scan)", "%.3f" % r, "<= 0.10", r <= 0.10)
+
+
+def terminal_ratio(log, pairs):
+    out = os.path.join(WORK, "out.csv")
+    ratios = []
+    for _ in range(pairs):
+        redirected = run([ZETTRIK, log, out])[0]
+        # script gives zettrik a pseudo-terminal and copies what it shows.
+        shown = run(["script", "-q", "-e", "-c", "%s %s %s" % (ZETTRIK, log, out), "/dev/null"])[0]
+        ratios.append(shown / redirected)
+    fresh(out)
+    r = statistics.median(ratios)
+    report("3. terminal ratio (terminal / redirected)", "%.2f" % r, "<= 1.3", r <= 1.3)
+
+
+def liveness():
+    """Feeds a FIFO a line at a time and measures how long each line's frame
+    takes to reach the terminal."""
+    fifo, out = os.path.join(WORK, "slow.log"), os.path.join(WORK, "slow.csv")
+    fresh(fifo, out)
+    os.mkfifo(fifo)
+    line = (b'192.0.2.1 - - [08/Dec/2026:10:00:00 +0100] "GET / HTTP/1.1" 200 5 "-" "A/1"\n')
+    master, slave = pty.openpty()
+    p = subprocess.Popen([ZETTRIK, fifo, out], stdout=slave, stderr=subprocess.DEVNULL)
+    os.close(slave)
+    delays = []
+    with open(fifo, "wb", buffering=0) as w:
+        seen = b""
+        for _ in range(5):
+            time.sleep(0.3)
+            w.write(line)
+            sent = time.perf_counter()
+            while seen.count(b"\r") <= len(delays):
+                ready, _, _ = select.select([master], [], [], 2.0)
+                if not ready:
+                    break
+                seen += os.read(master, 4096)
+            delays.append(time.perf_counter() - sent)
+    while True:
+        try:
+            if not os.read(master, 4096):
+                break
+        except OSError:
+            break
+    p.wait()
+    os.close(master)
+    with open(out, "rb") as f:
+        rows = f.read().count(b"\n")
+    fresh(fifo, out)
+    worst = max(delays)
+    report("3. slowest frame after its line (FIFO)", "%.3f s" % worst, "<= 0.2 s",
+           worst <= 0.2 and rows == 5)
+
+
+def memory(log):
+    small = os.path.join(WORK, "small.log")
+    with open(log, "rb") as f, open(small, "wb") as g:
+        g.write(f.read(10 * 1000 * 1000))
+    out = os.path.join(WORK, "out.csv")
+    fresh(out)
+    rss_small = peak([ZETTRIK, small, out])
+    fresh(out, small)
+
+    # 5 GB from a pipe, written to /dev/null so no disk fills up.
+    feeder = subprocess.Popen(["cat"] + [log] * 10, stdout=subprocess.PIPE)
+    rss_large = peak([ZETTRIK, "/dev/stdin", "/dev/null"], stdin=feeder.stdout)
+    feeder.stdout.close()
+    feeder.wait()
+    report("4. peak memory, 10 MB log", "%.1f MiB" % (rss_small / 1024), "<= 8 MiB",
+           rss_small <= 8192)
+    report("4. peak memory, 5 GB log", "%.1f MiB" % (rss_large / 1024), "<= 8 MiB, no more",
+           rss_large <= 8192 and rss_large <= rss_small + 256)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--mb", type=int, default=500, help="size of the log in MB")
+    ap.add_argument("--pairs", type=int, default=5, help="paired runs per ratio")
+    a = ap.parse_args()
+
+    subprocess.run([os.path.join(ROOT, "scripts", "setup"), "cmake", "g++", "make", "time",
+                    "util-linux"], check=True)
+    subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", "release", "--target", "zettrik",
+                    "zettrik-plain"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    os.makedirs(WORK, exist_ok=True)
+    log = os.path.join(WORK, "access-%dmb.log" % a.mb)
+    if not os.path.exists(log):
+        print("writing %s ..." % log, flush=True)
+        with open(log + ".tmp", "wb") as f:
+            subprocess.run([sys.executable, os.path.join(ROOT, "bench", "genlog.py"),
+                            "--bytes", str(a.mb * 1000 * 1000), "--bad", "2", "--seed", "1"],
+                           stdout=f, check=True)
+        os.rename(log + ".tmp", log)
+    subprocess.run(["cat", log], stdout=subprocess.DEVNULL, check=True)  # into the page cache
+
+    print("%s, %d cores, log of %d MB; medians of %d pairs" %
+          (os.uname().machine, os.cpu_count(), a.mb, a.pairs))
+    copy_ratio(log, a.pairs, False)
+    copy_ratio(log, a.pairs, True)
+    cpu_ratio(log, max(3, a.pairs // 2))
+    terminal_ratio(log, a.pairs)
+    liveness()
+    memory(log)
+    sys.exit(1 if missed else 0)
+
+
+if __name__ == "__main__":
+    main()

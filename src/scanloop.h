@@ -1,0 +1,125 @@
+// The window loop of the block scan. It is compiled once for each set of
+// processor instructions: the file that includes it first defines, for its
+// set, masks(), replace(), prefix(), count() and lowest().
+#ifndef ZETTRIK_SCANLOOP_H
+#define ZETTRIK_SCANLOOP_H
+
+#include <string.h>
+
+#include "zettrik.h"
+
+// Does what bytewise() does, 64 bytes at a time. Each window of 64 bytes
+// becomes four masks, one bit a byte (bit i for the byte at p + i): quotes,
+// brackets, spaces and line feeds. Whether a byte stands inside quotes is the
+// parity of the quotes before it in its line: the prefix XOR of the quote
+// mask, turned over where the line's quotes before the window were odd. The
+// brackets outside quotes go the same way, and the separators are the spaces
+// outside both.
+//
+// A line feed starts the parities again. A window holds one line feed or
+// none most of the time, as lines are longer than a window: then the bytes
+// up to it (first) continue the line before, and the bytes after it (rest)
+// begin a line whose parity is that of the prefix XOR from the line feed on.
+// That case runs without a branch that depends on the data. A window with
+// more line feeds is taken a line at a time.
+//
+// The counts are kept in plain locals: through a pointer, every semicolon
+// stored would make the compiler load them again, and a choice between two
+// whole records goes through memory.
+//
+// This is the converter's hot loop: changes to it are measured with the
+// benchmark under bench/, and held to bytewise() by the tests.
+static int windows(char* p, char* end, counts* c, ending* lines) {
+  int quotes = c->quotes, brackets = c->brackets, separators = c->separators;
+  int n = 0;
+  while (p < end) {
+    size_t left = end - p;
+    uint64_t valid = ~(uint64_t)0;
+    const char* from = p;
+    char tail[64];
+    if (left < 64) {
+      // The last bytes are copied, so that nothing past end is read.
+      memset(tail, 0, sizeof tail);
+      memcpy(tail, p, left);
+      from = tail;
+      valid = ((uint64_t)1 << left) - 1;
+    }
+    uint64_t quote, bracket, space, lf;
+    masks(from, &quote, &bracket, &space, &lf);
+    lf &= valid;
+
+    // Up to and including the first line feed: lf ^ (lf - 1) sets the lowest
+    // set bit of lf and every bit below it. For lf = 0b01000100 that is
+    // 0b00000111; for lf = 0, all 64 bits.
+    uint64_t first = lf ^ (lf - 1);
+    uint64_t marked = 0;  // the separators of the window
+    if ((lf & (lf - 1)) == 0) {
+      uint64_t rest = ~first & valid;
+      int q = count(quote & first);
+      uint64_t inquotes = prefix(quote) ^ (even(quotes) ? 0 : first) ^ (even(q) ? 0 : rest);
+      bracket &= ~inquotes;
+      int b = count(bracket & first);
+      uint64_t inbrackets = prefix(bracket) ^ (even(brackets) ? 0 : first) ^ (even(b) ? 0 : rest);
+      marked = space & ~inquotes & ~inbrackets & valid;
+      quotes += q;
+      brackets += b;
+      separators += count(marked & first);
+      // Told whether or not a line ended here; counted only if one did.
+      lines[n].next = p + lowest(lf | (uint64_t)1 << 63) + 1;
+      lines[n].shaped = separators == 8 && quotes == 6 && brackets == 2;
+      n += lf != 0;
+      quotes = lf ? count(quote & rest) : quotes;
+      brackets = lf ? count(bracket & rest) : brackets;
+      separators = lf ? count(marked & rest) : separators;
+    } else if (((quote | bracket | space) & valid) == 0) {
+      // Line feeds and nothing the rules look at: only the first line can
+      // have the right counts, carried in from before; the lines after it
+      // are empty or plain text, and so is the start of the next.
+      lines[n].next = p + lowest(lf) + 1;
+      lines[n++].shaped = separators == 8 && quotes == 6 && brackets == 2;
+      for (lf &= lf - 1; lf; lf &= lf - 1) {
+        lines[n].next = p + lowest(lf) + 1;
+        lines[n++].shaped = 0;
+      }
+      quotes = brackets = separators = 0;
+    } else {
+      for (uint64_t rest = valid; rest; lf &= lf - 1) {
+        // Up to and including the next line feed, or the bytes after the last.
+        uint64_t part = lf ? rest & (lf ^ (lf - 1)) : rest;
+        // Short lines seldom hold a quote or a bracket.
+        uint64_t q = quote & part;
+        uint64_t inquotes = even(quotes) ? 0 : ~(uint64_t)0;
+        if (q) {
+          inquotes ^= prefix(q);
+          quotes += count(q);
+        }
+        uint64_t b = bracket & part & ~inquotes;
+        uint64_t inbrackets = even(brackets) ? 0 : ~(uint64_t)0;
+        if (b) {
+          inbrackets ^= prefix(b);
+          brackets += count(b);
+        }
+        uint64_t s = space & part & ~inquotes & ~inbrackets;
+        if (s) {
+          separators += count(s);
+          marked |= s;
+        }
+        rest &= ~part;
+        if (!lf)
+          break;
+        lines[n].next = p + lowest(lf) + 1;
+        lines[n].shaped = separators == 8 && quotes == 6 && brackets == 2;
+        n++;
+        quotes = brackets = separators = 0;
+      }
+    }
+    replace(p, marked, left);
+    p += left < 64 ? left : 64;
+  }
+  c->quotes = quotes;
+  c->brackets = brackets;
+  c->separators = separators;
+  return n;
+}
+
+#endif

@@ -1,0 +1,174 @@
+// The block scans held to the byte-at-a-time scan: the same bytes out, the
+// same lines told with the same verdicts, the same counts carried on.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+#include "zettrik.h"
+
+namespace {
+
+typedef int scanner(char*, char*, counts*, ending*);
+
+struct outcome {
+  std::string bytes;                 // the input after the scan
+  std::vector<size_t> ends;          // where each told line ends, as offsets
+  std::vector<int> shaped;           // and its verdict
+  counts last;                       // the counts of the line cut at the end
+};
+
+// Scans data in calls of chunk bytes each (the last may be shorter), as the
+// converter does, starting from the given counts.
+outcome apply(scanner* f, const std::string& data, counts start, size_t chunk) {
+  outcome o;
+  o.bytes = data;
+  std::vector<ending> lines(data.size() + 1);
+  char* base = &o.bytes[0];
+  char* end = base + data.size();
+  o.last = start;
+  for (char* p = base; p < end;) {
+    char* stop = (size_t)(end - p) > chunk ? p + chunk : end;
+    int n = f(p, stop, &o.last, lines.data());
+    for (int i = 0; i < n; i++) {
+      o.ends.push_back(lines[i].next - base);
+      o.shaped.push_back(lines[i].shaped);
+    }
+    p = stop;
+  }
+  return o;
+}
+
+// Every block scan that this build and this processor have.
+std::vector<std::pair<const char*, scanner*>> fast() {
+  std::vector<std::pair<const char*, scanner*>> all = {{"blockwise", blockwise}};
+#ifdef ZETTRIK_AVX2
+  if (wide())
+    all.push_back({"blockwide", blockwide});
+#endif
+  all.push_back({"scan", scan});
+  return all;
+}
+
+void same(const std::string& data, counts start, size_t chunk) {
+  outcome want = apply(bytewise, data, start, chunk);
+  for (auto& f : fast()) {
+    outcome got = apply(f.second, data, start, chunk);
+    ASSERT_TRUE(want.bytes == got.bytes) << f.first << " chunk " << chunk;
+    ASSERT_EQ(want.ends, got.ends) << f.first << " chunk " << chunk;
+    ASSERT_EQ(want.shaped, got.shaped) << f.first << " chunk " << chunk;
+    ASSERT_EQ(want.last.quotes, got.last.quotes) << f.first;
+    ASSERT_EQ(want.last.brackets, got.last.brackets) << f.first;
+    ASSERT_EQ(want.last.separators, got.last.separators) << f.first;
+  }
+}
+
+const std::string good =
+    "10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] \"GET /index.html HTTP/1.0\" 200 512 "
+    "\"-\" \"Agent/1.0 [en] (test)\"\n";
+
+TEST(Scan, BytewiseFollowsTheRules) {
+  // The oracle itself, on the line that shows every rule once.
+  outcome o = apply(bytewise, good + "x", counts{0, 0, 0}, 1 << 20);
+  EXPECT_EQ("10.0.0.1;-;-;[07/Dec/2026:10:00:00 +0100];\"GET /index.html HTTP/1.0\";200;512;"
+            "\"-\";\"Agent/1.0 [en] (test)\"\nx",
+            o.bytes);
+  EXPECT_EQ(std::vector<size_t>{good.size()}, o.ends);
+  EXPECT_EQ(std::vector<int>{1}, o.shaped);
+  EXPECT_EQ(0, o.last.quotes + o.last.brackets + o.last.separators);
+}
+
+TEST(Scan, FixedInputsInEveryChunking) {
+  const std::string inputs[] = {
+      "",
+      "\n",
+      "\n\n\n",
+      good,
+      good + good + good,
+      std::string(200, ' ') + "\n" + good,
+      std::string(130, '"') + " \n" + std::string(64, '[') + " ]\n",
+      "a \"b [c] d\" [e \"f\" g] h\n",
+      "\"\"\"\"\"\" [] [] \" [ \" ] x y z\n",
+      std::string("\0 \xff [\r] \" \t\"\n", 14),
+  };
+  for (const std::string& in : inputs)
+    for (size_t chunk : {1, 3, 63, 64, 65, 127, 4096})
+      same(in, counts{0, 0, 0}, chunk);
+}
+
+TEST(Scan, CountsCarriedIntoTheScan) {
+  // A line begun in an earlier call: its parities decide this call's bytes.
+  for (int q = 0; q < 3; q++)
+    for (int b = 0; b < 3; b++)
+      same("x y \"z [w] v\" [u t] s\n r \"q\n", counts{q, b, 5}, 4096);
+  // Windows of short plain lines: only the first can take its verdict from
+  // the counts carried in.
+  for (int s = 7; s < 10; s++)
+    same("\n\nab\ncd\n\n\nxyz\n" + std::string(100, '\n') + "tail", counts{6, 2, s}, 4096);
+}
+
+TEST(Scan, EverySpecialByteAtEveryPlaceOfAWindow) {
+  // One special byte at each of 200 places, after a line begun in an earlier
+  // call with odd or even parities, so that windows and calls cut the line
+  // everywhere around it.
+  const char specials[] = {'"', '[', ']', ' ', '\n', '\t', '\r', '\0', '\xff'};
+  for (char special : specials)
+    for (size_t at = 0; at < 200; at++) {
+      std::string in(200, 'a');
+      for (size_t i = 7; i < in.size(); i += 11)
+        in[i] = ' ';
+      in[at] = special;
+      in += "\n";
+      same(in, counts{1, 0, 0}, 4096);
+      same(in, counts{0, 1, 3}, 61);
+    }
+}
+
+TEST(Scan, SeededRandomInputs) {
+  // Bytes drawn mostly from those the rules look at, in lines of all lengths
+  // and with windows of more than one line feed.
+  std::mt19937 rng(20261208);
+  const char alphabet[] = "\"\"[]  \t\r\n\n\xff\0aZ;\\";
+  for (int round = 0; round < 3000; round++) {
+    std::string in(rng() % 600, 'a');
+    int rare = rng() % 3;  // some inputs with few line feeds, some with many
+    for (char& ch : in) {
+      ch = alphabet[rng() % (sizeof alphabet - 1)];
+      if (ch == '\n' && rare == 0 && rng() % 8)
+        ch = 'b';
+    }
+    counts start = {(int)(rng() % 4), (int)(rng() % 4), (int)(rng() % 9)};
+    same(in, start, 1 + rng() % 300);
+  }
+}
+
+// The converter around the scan: a log whose special bytes fall on every
+// place around the end of the first block read (1 MiB) gives what the plain
+// scan gives.
+std::string oracle(const std::string& log) {
+  outcome o = apply(bytewise, log, counts{0, 0, 0}, log.size() + 1);
+  std::string csv;
+  size_t start = 0;
+  for (size_t i = 0; i < o.ends.size(); i++) {
+    if (o.shaped[i] && o.ends[i] - start <= LONGEST)
+      csv += eol(o.bytes.substr(start, o.ends[i] - start));
+    start = o.ends[i];
+  }
+  return csv;
+}
+
+TEST(Scan, ConvertAcrossTheEndOfABlock) {
+  std::string filler;
+  while (filler.size() < (1u << 20) - 300)
+    filler += good;
+  for (int shift = 0; shift < 200; shift += 3) {
+    std::string log = filler + std::string(shift, 'x') + good + good;
+    log.insert(log.size() - good.size() - 50, "\"\n[");
+    result r = run(log);
+    ASSERT_TRUE(oracle(log) == r.csv) << "shift " << shift;
+  }
+}
+
+}  // namespace
