@@ -5,6 +5,7 @@
 // no inline library function compiled for AVX2 can stand in for the plain
 // one elsewhere.
 #include <immintrin.h>
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -63,7 +64,7 @@ static inline void replace(char* p, uint64_t space, size_t left) {
       continue;
     __m256i m = _mm256_shuffle_epi8(_mm256_set1_epi32((int)(uint32_t)space), spread);
     m = _mm256_cmpeq_epi8(_mm256_and_si256(m, bit), bit);
-    __m256i* at = (__m256i*)(p + 32 * i);
+    __m256i* at = (__m256i*)(p + (ptrdiff_t)32 * i);
     __m256i v = _mm256_loadu_si256(at);
     _mm256_storeu_si256(at, _mm256_xor_si256(v, _mm256_and_si256(m, _mm256_set1_epi8(' ' ^ ';'))));
   }

@@ -9,6 +9,7 @@
 // counts while the quotes before it in its line are even; a space while both
 // the quotes and the brackets before it are even is a separator and becomes
 // a semicolon. A line feed ends the line; everything else is copied as it is.
+#include <stddef.h>
 #include <string.h>
 
 #include "zettrik.h"
@@ -92,8 +93,8 @@ static inline void masks(const char* p, uint64_t* quote, uint64_t* bracket, uint
   *quote = *bracket = *space = *lf = 0;
 #ifdef ZETTRIK_SSE2
   for (int i = 0; i < 4; i++) {
-    __m128i v = _mm_loadu_si128((const __m128i*)(p + 16 * i));
     int at = 16 * i;
+    __m128i v = _mm_loadu_si128((const __m128i*)(p + at));
     *quote |= (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('"'))) << at;
     *bracket |= (uint64_t)(unsigned)_mm_movemask_epi8(
                     _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('[')),
@@ -132,7 +133,7 @@ static inline void replace(char* p, uint64_t space, size_t left) {
       m = _mm_unpacklo_epi16(m, m);
       m = _mm_unpacklo_epi32(m, m);
       m = _mm_cmpeq_epi8(_mm_and_si128(m, bit), bit);
-      __m128i* at = (__m128i*)(p + 16 * i);
+      __m128i* at = (__m128i*)(p + (ptrdiff_t)16 * i);
       __m128i v = _mm_loadu_si128(at);
       _mm_storeu_si128(at, _mm_xor_si128(v, _mm_and_si128(m, _mm_set1_epi8(' ' ^ ';'))));
     }

@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 args = sys.argv[1:]
@@ -320,9 +321,96 @@ class Terminal(Case):
         self.assertEqual(csv(GOODCSV * 7500), self.read("a.csv"))
 
 
+@unittest.skipUnless(POSIX, "files and signals of this system")
+class BadInput(Case):
+    """Whatever comes in, and whatever the files do, nothing is lost."""
+
+    def test_source_from_a_fifo(self):
+        import threading
+        os.mkfifo(self.path("a.log"))
+
+        def feed():
+            with open(self.path("a.log"), "wb") as w:
+                for line in (GOOD, BAD, GOOD):
+                    w.write(line)
+                    w.flush()
+        writer = threading.Thread(target=feed)
+        writer.start()
+        out = self.run_in("a.log", "a.csv")
+        writer.join()
+        self.assertEqual(self.converted(3, 1), out)
+        self.assertEqual(GOODCSV * 2, self.read("a.csv"))
+
+    def test_unreadable_source(self):
+        if os.geteuid() == 0:
+            self.skipTest("root reads every file")
+        self.write("a.log", GOOD)
+        os.chmod(self.path("a.log"), 0)
+        self.assertEqual(text(NOSOURCE % "a.log"), self.run_in("a.log", "a.csv"))
+        self.assertEqual(b"", self.read("a.csv"))
+
+    def test_binary_garbage(self):
+        import random
+        rng = random.Random(5)
+        log = bytes(rng.choice(b'"[] \n\t\r\0\xffa;') for _ in range(300000)) + GOOD
+        self.write("a.log", log)
+        want, faulty = reference(log)
+        self.assertEqual(self.converted(log.count(b"\n"), faulty), self.run_in("a.log", "a.csv"))
+        self.assertEqual(want, self.read("a.csv"))
+
+    def test_only_line_feeds_and_only_quotes(self):
+        self.write("a.log", b"\n" * 100000)
+        self.assertEqual(self.converted(100000, 100000), self.run_in("a.log", "a.csv"))
+        self.write("a.log", b'"' * 100000)
+        self.assertEqual(self.converted(0, 0), self.run_in("a.log", "a.csv"))
+        self.assertEqual(b"", self.read("a.csv"))
+
+    def test_interrupt_ends_the_run_and_leaves_the_log(self):
+        import signal
+        # The log reaches the program through a FIFO, half of it, so that
+        # the signal surely comes in the middle of the run.
+        log = GOOD * 20000
+        self.write("a.log", log)
+        os.mkfifo(self.path("slow.log"))
+        p = subprocess.Popen([PROGRAM, "slow.log", "a.csv"], cwd=self.dir,
+                             stdout=subprocess.DEVNULL)
+        with open(self.path("slow.log"), "wb") as w, open(self.path("a.log"), "rb") as r:
+            w.write(r.read(len(log) // 2))
+            w.flush()
+            time.sleep(0.2)
+            self.assertIsNone(p.poll())
+            p.send_signal(signal.SIGINT)
+            self.assertEqual(-signal.SIGINT, p.wait(timeout=2))
+        self.assertEqual(log, self.read("a.log"))
+
+
 @unittest.skipUnless(os.environ.get("ZETTRIK_HUGE"), "set ZETTRIK_HUGE=1 for the multi-gigabyte cases")
 @unittest.skipUnless(POSIX, "pipes of this system")
 class Huge(Case):
+    def test_a_line_of_three_gigabytes_costs_no_memory(self):
+        import threading
+        p = subprocess.Popen([PROGRAM, "/dev/stdin", "a.csv"], cwd=self.dir,
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        peak = []
+
+        def feed():
+            block = b"x \"[" * (1 << 18)
+            for _ in range(3 << 10):
+                p.stdin.write(block)
+            # the peak so far, read before the end of the input
+            with open("/proc/%d/status" % p.pid) as f:
+                peak.extend(int(l.split()[1]) for l in f if l.startswith("VmHWM"))
+            p.stdin.write(b"\n" + GOOD)
+            p.stdin.close()
+        writer = threading.Thread(target=feed)
+        writer.start()
+        out = p.stdout.read()
+        writer.join()
+        self.assertEqual(0, p.wait())
+        self.assertTrue(out.endswith(frames(2) + text(SUMMARY % 1)), out[-100:])
+        self.assertEqual(GOODCSV, self.read("a.csv"))
+        self.assertLess(peak[0], 8 * 1024)  # KiB
+
     def test_three_billion_rejected_lines_are_counted_exactly(self):
         import threading
         count = 3000000000
@@ -377,8 +465,12 @@ class SameFile(Case):
         self.write("a.log", b"")
         os.link(self.path("a.log"), self.path("hard.csv"))
         os.symlink("a.log", self.path("soft.csv"))
+        os.mkdir(self.path("sub"))
+        os.symlink("..", self.path(os.path.join("sub", "up")))
         self.check("a.log", "hard.csv")
         self.check("soft.csv", "a.log")
+        self.check("a.log", os.path.join("sub", "up", "a.log"))
+        self.check(os.path.join("sub", "up", "sub", "up", "a.log"), "hard.csv")
 
 
 if __name__ == "__main__":

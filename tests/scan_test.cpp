@@ -4,42 +4,11 @@
 
 #include <random>
 #include <string>
-#include <vector>
 
 #include "testutil.h"
 #include "zettrik.h"
 
 namespace {
-
-typedef int scanner(char*, char*, counts*, ending*);
-
-struct outcome {
-  std::string bytes;                 // the input after the scan
-  std::vector<size_t> ends;          // where each told line ends, as offsets
-  std::vector<int> shaped;           // and its verdict
-  counts last;                       // the counts of the line cut at the end
-};
-
-// Scans data in calls of chunk bytes each (the last may be shorter), as the
-// converter does, starting from the given counts.
-outcome apply(scanner* f, const std::string& data, counts start, size_t chunk) {
-  outcome o;
-  o.bytes = data;
-  std::vector<ending> lines(data.size() + 1);
-  char* base = &o.bytes[0];
-  char* end = base + data.size();
-  o.last = start;
-  for (char* p = base; p < end;) {
-    char* stop = (size_t)(end - p) > chunk ? p + chunk : end;
-    int n = f(p, stop, &o.last, lines.data());
-    for (int i = 0; i < n; i++) {
-      o.ends.push_back(lines[i].next - base);
-      o.shaped.push_back(lines[i].shaped);
-    }
-    p = stop;
-  }
-  return o;
-}
 
 // Every block scan that this build and this processor have.
 std::vector<std::pair<const char*, scanner*>> fast() {
@@ -147,18 +116,6 @@ TEST(Scan, SeededRandomInputs) {
 // The converter around the scan: a log whose special bytes fall on every
 // place around the end of the first block read (1 MiB) gives what the plain
 // scan gives.
-std::string oracle(const std::string& log) {
-  outcome o = apply(bytewise, log, counts{0, 0, 0}, log.size() + 1);
-  std::string csv;
-  size_t start = 0;
-  for (size_t i = 0; i < o.ends.size(); i++) {
-    if (o.shaped[i] && o.ends[i] - start <= LONGEST)
-      csv += eol(o.bytes.substr(start, o.ends[i] - start));
-    start = o.ends[i];
-  }
-  return csv;
-}
-
 TEST(Scan, ConvertAcrossTheEndOfABlock) {
   std::string filler;
   while (filler.size() < (1u << 20) - 300)

@@ -55,3 +55,41 @@ if(ZETTRIK_WINE)
   list(REMOVE_ITEM tests wine-prefix)
   set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine)
 endif()
+
+# The fuzzers, with clang's libFuzzer: each runs for a bounded time as a
+# test, over the seeds in fuzz/corpus and what it finds in the build tree.
+if(ZETTRIK_FUZZ)
+  target_compile_options(zettrik_core PUBLIC -fsanitize=fuzzer-no-link)
+  foreach(name scan convert)
+    add_executable(${name}_fuzz fuzz/${name}_fuzz.cpp)
+    target_include_directories(${name}_fuzz PRIVATE tests)
+    target_link_libraries(${name}_fuzz PRIVATE zettrik_core)
+    target_compile_options(${name}_fuzz PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer)
+    zettrik_warnings(${name}_fuzz)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz/${name})
+    add_test(NAME fuzz-${name}
+             COMMAND ${name}_fuzz -max_total_time=${ZETTRIK_FUZZ_SECONDS} -timeout=20
+                     -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz/${name}-
+                     ${CMAKE_BINARY_DIR}/fuzz/${name} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus)
+    set_tests_properties(fuzz-${name} PROPERTIES LABELS fuzz)
+  endforeach()
+endif()
+
+# Both suites once more under valgrind's memcheck: any error fails the test.
+if(ZETTRIK_MEMCHECK)
+  find_program(ZETTRIK_VALGRIND valgrind)
+endif()
+if(ZETTRIK_MEMCHECK AND NOT ZETTRIK_VALGRIND)
+  message(STATUS "valgrind not found: the tests do not run under memcheck")
+elseif(ZETTRIK_MEMCHECK)
+  set(memcheck ${ZETTRIK_VALGRIND} -q --error-exitcode=99 --leak-check=full)
+  if(TARGET zettrik_tests)
+    add_test(NAME memcheck-unit COMMAND ${memcheck} $<TARGET_FILE:zettrik_tests>)
+    set_tests_properties(memcheck-unit PROPERTIES LABELS memcheck)
+  endif()
+  add_test(NAME memcheck-e2e
+           COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e.py
+                   $<TARGET_FILE:zettrik> ${memcheck})
+  set_tests_properties(memcheck-e2e PROPERTIES LABELS memcheck)
+endif()

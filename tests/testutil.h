@@ -1,4 +1,5 @@
-// Runs convert() on a log held in memory, as the tests need it.
+// What the tests and the fuzzers share: convert() on a log held in memory,
+// the scans applied to a string, and the plain scan as the oracle.
 #ifndef ZETTRIK_TESTUTIL_H
 #define ZETTRIK_TESTUTIL_H
 
@@ -6,6 +7,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -76,6 +78,50 @@ inline result run(const std::string& log) {
   fclose(target);
   fclose(screen);
   return r;
+}
+
+typedef int scanner(char*, char*, counts*, ending*);
+
+struct outcome {
+  std::string bytes;                 // the input after the scan
+  std::vector<size_t> ends;          // where each told line ends, as offsets
+  std::vector<int> shaped;           // and its verdict
+  counts last;                       // the counts of the line cut at the end
+};
+
+// Scans data in calls of chunk bytes each (the last may be shorter), as the
+// converter does, starting from the given counts.
+inline outcome apply(scanner* f, const std::string& data, counts start, size_t chunk) {
+  outcome o;
+  o.bytes = data;
+  std::vector<ending> lines(data.size() + 1);
+  char* base = &o.bytes[0];
+  char* end = base + data.size();
+  o.last = start;
+  for (char* p = base; p < end;) {
+    char* stop = (size_t)(end - p) > chunk ? p + chunk : end;
+    int n = f(p, stop, &o.last, lines.data());
+    for (int i = 0; i < n; i++) {
+      o.ends.push_back(lines[i].next - base);
+      o.shaped.push_back(lines[i].shaped);
+    }
+    p = stop;
+  }
+  return o;
+}
+
+// What the converter must make of a log without carriage returns, by the
+// plain scan.
+inline std::string oracle(const std::string& log) {
+  outcome o = apply(bytewise, log, counts{0, 0, 0}, log.size() + 1);
+  std::string csv;
+  size_t start = 0;
+  for (size_t i = 0; i < o.ends.size(); i++) {
+    if (o.shaped[i] && o.ends[i] - start <= LONGEST)
+      csv += eol(o.bytes.substr(start, o.ends[i] - start));
+    start = o.ends[i];
+  }
+  return csv;
 }
 
 #endif
