@@ -184,6 +184,9 @@ class Conversion(Case):
         self.write("a.log", log)
         self.assertEqual(self.converted(log.count(b"\n"), faulty), self.run_in("a.log", "a.csv"))
         self.assertEqual(csv(want), self.read("a.csv"))
+        # The CSV shipped beside the sample is what the program makes of it.
+        with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
+            self.assertEqual(csv(f.read()), self.read("a.csv"))
 
     def test_long_lines(self):
         pad = 65535 - len(GOOD)

@@ -93,3 +93,28 @@ elseif(ZETTRIK_MEMCHECK)
                    $<TARGET_FILE:zettrik> ${memcheck})
   set_tests_properties(memcheck-e2e PROPERTIES LABELS memcheck)
 endif()
+
+# What reaches the users: the manual page renders without a warning, the
+# packages install and convert the sample, and two builds are the same.
+if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME package-zip
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/package-zip.sh ${CMAKE_BINARY_DIR}
+                   ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(package-zip PROPERTIES LABELS package FIXTURES_REQUIRED wine)
+elseif(NOT WIN32)
+  find_program(ZETTRIK_GROFF groff)
+  if(ZETTRIK_GROFF)
+    add_test(NAME manpage
+             COMMAND sh -c "w=$(${ZETTRIK_GROFF} -ww -z -man \"$0\" 2>&1); echo \"$w\"; test -z \"$w\""
+                     ${CMAKE_CURRENT_SOURCE_DIR}/man/zettrik.1)
+    set_tests_properties(manpage PROPERTIES LABELS package)
+  endif()
+  find_program(ZETTRIK_DPKG dpkg)
+  if(ZETTRIK_DPKG)
+    add_test(NAME package-deb
+             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/package-deb.sh ${CMAKE_BINARY_DIR})
+    set_tests_properties(package-deb PROPERTIES LABELS package SKIP_RETURN_CODE 77)
+    add_test(NAME reproducible COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/reproducible.sh)
+    set_tests_properties(reproducible PROPERTIES LABELS package)
+  endif()
+endif()

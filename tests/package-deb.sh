@@ -1,0 +1,35 @@
+#!/bin/sh
+# Makes the Debian package in the build folder given, installs it with dpkg
+# into a scratch root of its own, converts the sample log with the installed
+# program, and removes the package again: nothing of it may stay behind.
+#   tests/package-deb.sh BUILD
+set -eu
+build=$(cd "$1" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+if [ "$(id -u)" != 0 ]; then
+  echo "dpkg installs as root only: skipped"
+  exit 77
+fi
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/zettrik_*_*.deb)
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
+touch "$root/var/lib/dpkg/status"
+
+# The scratch root has no libc package; the package's own files are what is tested.
+dpkg --root="$root" --force-depends -i "$deb" >"$root/dpkg.log" 2>&1 || { cat "$root/dpkg.log"; exit 1; }
+rm "$root/dpkg.log"
+dpkg --root="$root" -s zettrik | grep -q '^Status: install ok installed'
+for f in usr/bin/zettrik usr/share/man/man1/zettrik.1 usr/share/doc/zettrik/copyright \
+         usr/share/doc/zettrik/README.md; do
+  [ -f "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+"$root/usr/bin/zettrik" "$top/examples/access.log" "$root/access.csv" >/dev/null
+cmp "$top/examples/access.csv" "$root/access.csv"
+
+dpkg --root="$root" -r zettrik >/dev/null
+rm "$root/access.csv"
+left=$(find "$root" -path "$root/var" -prune -o -type f -print)
+[ -z "$left" ] || { echo "left after removal: $left"; exit 1; }
+echo "package: $(basename "$deb") installs, converts the sample and removes cleanly"

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Makes the zip package in the Windows build folder given, unpacks it, and
+# converts the sample log with the zettrik.exe it holds, under the emulator
+# given after the folder.
+#   tests/package-zip.sh BUILD EMULATOR...
+set -eu
+build=$(cd "$1" && pwd)
+shift
+top=$(cd "$(dirname "$0")/.." && pwd)
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip=$(ls "$build"/zettrik-*-windows-x86_64.zip)
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+(cd "$dir" && unzip -q "$zip")
+folder="$dir/$(basename "$zip" .zip)"
+for f in zettrik.exe README.md LICENSE; do
+  [ -f "$folder/$f" ] || { echo "missing from the zip: $f"; exit 1; }
+done
+cp "$top/examples/access.log" "$dir/access.log"
+(cd "$dir" && "$@" "$folder/zettrik.exe" access.log access.csv >/dev/null)
+sed 's/$/\r/' "$top/examples/access.csv" | cmp - "$dir/access.csv"
+echo "package: $(basename "$zip") holds a zettrik.exe that converts the sample"
