@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     printf("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
 
-  if (source == NULL || unread || ferror(source))
+  if (source == NULL || unread)
     printf("\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n", argv[1]);
   if (source)
     fclose(source);
