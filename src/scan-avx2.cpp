@@ -9,15 +9,6 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "zettrik.h"
-
-static inline void masks(const char* p, uint64_t* quote, uint64_t* bracket, uint64_t* space,
-                         uint64_t* lf);
-static inline void replace(char* p, uint64_t space, size_t left);
-static inline uint64_t prefix(uint64_t x);
-static inline int count(uint64_t x);
-static inline int lowest(uint64_t x);
-
 #include "scanloop.h"
 
 int blockwide(char* p, char* end, counts* c, ending* lines) {

@@ -25,13 +25,6 @@
 #include <intrin.h>
 #endif
 
-static inline void masks(const char* p, uint64_t* quote, uint64_t* bracket, uint64_t* space,
-                         uint64_t* lf);
-static inline void replace(char* p, uint64_t space, size_t left);
-static inline uint64_t prefix(uint64_t x);
-static inline int count(uint64_t x);
-static inline int lowest(uint64_t x);
-
 // Scans the bytes from p to end one at a time: turns the separating spaces
 // into semicolons in place and counts into c. Every line feed finishes a
 // line, which is told in lines[], and c starts again from zero; lines[] has

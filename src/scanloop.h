@@ -1,12 +1,24 @@
 // The window loop of the block scan. It is compiled once for each set of
-// processor instructions: the file that includes it first defines, for its
-// set, masks(), replace(), prefix(), count() and lowest().
+// processor instructions: the file that includes it defines, for its set,
+// the helpers declared here.
 #ifndef ZETTRIK_SCANLOOP_H
 #define ZETTRIK_SCANLOOP_H
 
 #include <string.h>
 
 #include "zettrik.h"
+
+// The four masks of the 64 bytes at p, one bit a byte.
+static inline void masks(const char* p, uint64_t* quote, uint64_t* bracket, uint64_t* space,
+                         uint64_t* lf);
+// Turns the spaces marked in space into semicolons; p has left bytes.
+static inline void replace(char* p, uint64_t space, size_t left);
+// Bit i of the result: the XOR of bits 0 to i of x.
+static inline uint64_t prefix(uint64_t x);
+// The number of set bits.
+static inline int count(uint64_t x);
+// The index of the lowest set bit; x must not be 0.
+static inline int lowest(uint64_t x);
 
 // Does what bytewise() does, 64 bytes at a time. Each window of 64 bytes
 // becomes four masks, one bit a byte (bit i for the byte at p + i): quotes,
