@@ -77,7 +77,8 @@ static int windows(char* p, char* end, counts* c, ending* lines) {
       brackets += b;
       separators += count(marked & first);
       // Told whether or not a line ended here; counted only if one did.
-      lines[n].next = p + lowest(lf | (uint64_t)1 << 63) + 1;
+      size_t at = (size_t)lowest(lf | (uint64_t)1 << 63);
+      lines[n].next = p + (at < left ? at + 1 : 0);
       lines[n].shaped = separators == 8 && quotes == 6 && brackets == 2;
       n += lf != 0;
       quotes = lf ? count(quote & rest) : quotes;
