@@ -277,8 +277,10 @@ class Windows(Case):
 
 
 def tmux(*argv, **kw):
+    # CI may run without a TERM; tmux wants one to describe its own screen.
+    env = dict(os.environ, TERM=os.environ.get("TERM") or "xterm")
     return subprocess.run(["tmux", "-L", "zettrik-e2e-%d" % os.getpid()] + list(argv),
-                          check=True, stdout=subprocess.PIPE, timeout=120, **kw).stdout
+                          check=True, stdout=subprocess.PIPE, timeout=120, env=env, **kw).stdout
 
 
 class Terminal(Case):

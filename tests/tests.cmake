@@ -7,8 +7,10 @@ enable_testing()
 if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(ZETTRIK_WINE NAMES wine64 wine PATHS /usr/lib/wine)
   if(ZETTRIK_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${ZETTRIK_WINE}
-        CACHE STRING "Runs the Windows programs" FORCE)
+    # A Wine prefix of the build's own, so that the tests depend neither on
+    # HOME nor on what a user keeps in ~/.wine.
+    set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine
+        ${ZETTRIK_WINE} CACHE STRING "Runs the Windows programs" FORCE)
   endif()
 endif()
 if(CMAKE_CROSSCOMPILING AND EXISTS /usr/src/googletest/CMakeLists.txt)
@@ -49,7 +51,7 @@ endif()
 # Wine prepares its prefix on its first start, and says so on standard error;
 # that happens once, before every test that runs a Windows program.
 if(ZETTRIK_WINE)
-  add_test(NAME wine-prefix COMMAND env WINEDEBUG=-all ${ZETTRIK_WINE} wineboot --init)
+  add_test(NAME wine-prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
   set_tests_properties(wine-prefix PROPERTIES FIXTURES_SETUP wine)
   get_property(tests DIRECTORY PROPERTY TESTS)
   list(REMOVE_ITEM tests wine-prefix)
