@@ -130,16 +130,13 @@ class CommandLine(Case):
 class Opening(Case):
     """Each way the two files can fail to open, in the order of the messages."""
 
-    def test_missing_source_still_empties_the_target(self):
-        self.write("a.csv", b"old contents\n")
-        out = self.run_in("missing.log", "a.csv")
-        self.assertEqual(text(NOSOURCE % "missing.log"), out)
-        self.assertEqual(b"", self.read("a.csv"))
-
-    def test_missing_source_creates_the_target(self):
-        out = self.run_in("missing.log", "a.csv")
-        self.assertEqual(text(NOSOURCE % "missing.log"), out)
-        self.assertEqual(b"", self.read("a.csv"))
+    def test_missing_source_still_creates_or_empties_the_target(self):
+        for old in (None, b"old contents\n"):
+            if old:
+                self.write("a.csv", old)
+            out = self.run_in("missing.log", "a.csv")
+            self.assertEqual(text(NOSOURCE % "missing.log"), out)
+            self.assertEqual(b"", self.read("a.csv"))
 
     def test_unwritable_target_leaves_the_source_unread(self):
         self.write("a.log", GOOD)
