@@ -1,6 +1,7 @@
-// The scan: reads the log to its end, copies every line of the right shape to
-// the CSV file with its separating spaces turned into semicolons, and counts
-// every other complete line.
+// The conversion: reads the log to its end, copies every line of the right
+// shape to the CSV file with its separating spaces turned into semicolons,
+// and counts every other complete line. Which bytes separate and how a line
+// counts is the scan's part (scan.cpp).
 //
 // A line is of the right shape when it has exactly 8 separators, 6 double
 // quotes and 2 brackets outside quotes, as a line of the combined log format
