@@ -16,7 +16,7 @@ int terminal() {
 // honoured and is ignored. A carriage return goes to column 0, and the
 // cursor-forward sequence from there to column x. These bytes mean something
 // on a terminal only, so callers ask terminal() first, as spin() does once
-// for all its frames (asking here would cost a system call a line).
+// for each block of frames.
 void gotoxy(int x, int y) {
   (void)y;
   putchar('\r');
