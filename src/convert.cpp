@@ -27,6 +27,7 @@
 #include <io.h>
 #define sysread(fd, buf, n) _read(fd, buf, (unsigned)(n))
 #else
+#include <sys/uio.h>
 #include <unistd.h>
 #define sysread(fd, buf, n) read(fd, buf, n)
 #endif
@@ -40,209 +41,280 @@
 // an ordinary byte.
 #ifdef _WIN32
 enum { CRLF = 1 };
+struct iovec {
+  void* iov_base;
+  size_t iov_len;
+};
 #else
 enum { CRLF = 0 };
 #endif
 
-// Bytes asked for with one read. The buffer holds one block behind the
-// carried start of a line, so that a line always stands whole in it.
-// The scan is given ROOM bytes at a time, and room to tell as many lines.
-// The accepted lines are gathered in buffers of OUT bytes.
-enum { BLOCK = 1 << 20, ROOM = 4096, OUT = 1 << 18 };
+// Bytes asked for with one read. A worker's buffer has room before its block
+// for the start of a line that the block before cut, so that a line always
+// stands whole in it. The scan is given ROOM bytes at a time, and room to
+// tell as many lines. A worker gathers up to RUNS runs of accepted lines
+// before it writes them.
+enum { BLOCK = 1 << 20, ROOM = 4096, RUNS = 1024 };
 
-// The writing side. Copying the CSV into the system's file cache costs about
-// as much as the scan, so a thread of its own writes to the target while the
-// log is read and scanned: the converting thread fills one of two buffers
-// while the writing thread writes the other. Where no thread can be started,
-// the converting thread writes each buffer itself.
-struct output {
+// The room before a block, for the longest line that can be carried. It is a
+// whole number of pages, and the buffers begin on a page, so that every
+// block is read to the start of a page: the system's copy into the buffer
+// took three times as long when it began one byte short of one.
+enum { PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE };
+
+// Two workers, the converting thread and one thread more, take the log a
+// block at a time, each block on its own from reading to writing: while one
+// reads or writes, the other scans, so that on two cores the scan and the
+// copying between the file cache and the buffers overlap. A block stays in
+// the buffer of the worker that read it, and its accepted lines are written
+// from there: no bytes pass from one thread to the other but the line that a
+// block cuts. Reading goes in turns; writing goes in the order of the blocks.
+// Each block is taken as a run of whole lines: whoever reads a block takes
+// over the line that the block before cut, and leaves the line that its own
+// block cuts to the next. Where no thread can be started, the converting
+// thread does all of it.
+//
+// What the two share. The counts and flags are guarded by lock; the bytes of
+// the line that a block cut are left alone by their owner until the next
+// reader has taken them over.
+struct shared {
+  int fd;  // the log
   FILE* target;
-  char* buf[2];
-  int fill;     // the buffer being filled
-  size_t used;  // bytes in it
-  int threaded;
-  pthread_t writer;
-  pthread_mutex_t lock;  // guards the three that follow
+  pthread_mutex_t lock;
   pthread_cond_t changed;
-  char* data;   // the buffer handed over and not yet written, or NULL
-  size_t size;  // its bytes
-  int done;     // nothing more will be handed over
+  int reading;         // a worker is reading
+  int ended;           // the log has ended, or reading failed
+  int unread;          // reading failed
+  const char* cut;     // the start of the line that the last block cut
+  size_t kept;         // its bytes
+  int skipping;        // that line is too long; look only for its end
+  int broken;          // a write failed: write what is left through stdio
+  int64_t blocks;      // blocks read so far
+  int64_t turn;        // the block to be written next
+  int64_t faulty;      // rejected lines in the blocks written
 };
 
-static void start(output* o, FILE* target, char* mem);
-static void put(output* o, const char* p, size_t n);
-static void hand(output* o);
-static void finish(output* o);
-static void* drain(void* arg);
+// A worker: the shared state and its own buffer of HEAD + BLOCK bytes.
+struct worker {
+  shared* s;
+  char* buf;
+};
+
+// One block, as a worker has read it.
+struct block {
+  int64_t number;  // in the order of the log
+  char* start;     // its first line
+  char* end;       // the byte after its last line feed
+  int64_t lines;   // complete lines, for the spinner
+  int64_t faulty;  // rejected lines
+  int writing;     // the worker holds the turn to write
+  int runs;        // runs of accepted lines gathered and not yet written
+};
+
+static void* work(void* arg);
+static int fetch(shared* s, char* buf, block* b);
+static void put(shared* s, block* b, iovec* runs, const char* p, size_t n);
+static void flush(shared* s, block* b, iovec* runs);
+static void emit(shared* s, iovec* runs, int n);
 
 // Converts the source to its end and returns the number of rejected complete
 // lines. Sets *unread when reading failed before the end; what was read up to
 // then is converted all the same. Closes neither file.
-//
-// Each block read is scanned in place: separating spaces become semicolons
-// in the buffer itself, and a run of accepted lines is copied out at once,
-// so that nothing is copied per line. The start of a line that a
-// block cuts is moved to the front of the buffer before the next read; a line
-// too long to be carried there is too long to be accepted, and the rest of it
-// is passed over up to its line feed.
 int64_t convert(FILE* source, FILE* target, int* unread) {
-  char* buf = (char*)malloc(LONGEST + BLOCK + 2 * OUT);
-  counts c = {0, 0, 0};
-  int64_t faulty = 0;
-  size_t kept = 0;   // bytes of the current line carried over, already scanned
-  int skipping = 0;  // the current line is too long; look only for its end
-  int fd = fileno(source);
-  ending ends[ROOM];
-  output o;
+  char* mem = (char*)malloc(PAGE + 2 * (HEAD + BLOCK));
+  char* first;  // the first page in mem
+  shared s;
+  worker w[2];
+  pthread_t helper;
 
   *unread = 0;
-  if (buf == NULL) {
+  if (mem == NULL) {
     *unread = 1;
     return 0;
   }
-  start(&o, target, buf + LONGEST + BLOCK);
-  for (;;) {
-    long n = (long)sysread(fd, buf + kept, BLOCK);
-    if (n <= 0) {
-      if (n < 0)
-        *unread = 1;
-      break;
-    }
-    char* end = buf + kept + n;
-    char* line = buf;  // start of the current line
-    char* run = buf;   // start of the accepted lines not yet written
-    char* p = buf + kept;
-    int64_t lines = 0;
+  first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
+  s.fd = fileno(source);
+  s.target = target;
+  pthread_mutex_init(&s.lock, NULL);
+  pthread_cond_init(&s.changed, NULL);
+  s.reading = s.ended = s.unread = s.skipping = s.broken = 0;
+  s.cut = first;
+  s.kept = 0;
+  s.blocks = s.turn = s.faulty = 0;
+  w[0].s = w[1].s = &s;
+  w[0].buf = first;
+  w[1].buf = first + HEAD + BLOCK;
 
-    if (skipping) {
-      char* lf = (char*)memchr(p, '\n', end - p);
-      p = lf ? lf + 1 : end;
-      if (lf) {
-        lines++;
-        faulty++;
-        skipping = 0;
-      }
-      line = run = p;
-    }
-    while (p < end) {
-      char* stop = end - p > ROOM ? p + ROOM : end;
+  int threaded = pthread_create(&helper, NULL, work, &w[1]) == 0;
+  work(&w[0]);
+  if (threaded)
+    pthread_join(helper, NULL);
+  pthread_cond_destroy(&s.changed);
+  pthread_mutex_destroy(&s.lock);
+  free(mem);
+  *unread = s.unread;
+  return s.faulty;
+}
+
+// A worker: reads a block, scans it in place, so that separating spaces
+// become semicolons in the buffer itself, and writes its runs of accepted
+// lines from there, so that nothing is copied per line; then the next block,
+// to the end of the log.
+static void* work(void* arg) {
+  worker* w = (worker*)arg;
+  shared* s = w->s;
+  ending ends[ROOM];
+  iovec runs[RUNS];
+  block b;
+
+  while (fetch(s, w->buf, &b)) {
+    counts c = {0, 0, 0};  // a block begins with a line
+    char* line = b.start;  // start of the current line
+    char* run = b.start;   // start of the accepted lines not yet gathered
+    for (char* p = b.start; p < b.end;) {
+      char* stop = b.end - p > ROOM ? p + ROOM : b.end;
       int told = scan(p, stop, &c, ends);
       for (int i = 0; i < told; i++) {
         char* next = ends[i].next;
         size_t length = next - line;
         int bare = CRLF && !(length > 1 && next[-2] == '\r');  // a line feed to be written as CR LF
-        lines++;
+        b.lines++;
         if (!ends[i].shaped || length - (CRLF && !bare) > LONGEST) {
-          put(&o, run, line - run);
+          put(s, &b, runs, run, line - run);
           run = next;
-          faulty++;
+          b.faulty++;
         } else if (bare) {
-          put(&o, run, next - 1 - run);
-          put(&o, "\r\n", 2);
+          put(s, &b, runs, run, next - 1 - run);
+          put(s, &b, runs, "\r\n", 2);
           run = next;
         }
         line = next;
       }
       p = stop;
     }
-    put(&o, run, line - run);
-    kept = end - line;
-    if (skipping || kept > LONGEST) {
-      skipping = 1;
-      kept = 0;
-      c.quotes = c.brackets = c.separators = 0;
-    } else {
-      memmove(buf, line, kept);
-    }
-    spin(lines);
+    put(s, &b, runs, run, line - run);
+    flush(s, &b, runs);
+    // The turn is this worker's until it passes it on: the frames and the
+    // count go in the order of the blocks too.
+    spin(b.lines);
+    pthread_mutex_lock(&s->lock);
+    s->faulty += b.faulty;
+    s->turn++;
+    pthread_cond_broadcast(&s->changed);
+    pthread_mutex_unlock(&s->lock);
   }
-  finish(&o);
-  free(buf);
-  return faulty;
-}
-
-// Starts the writing thread, with the two buffers of OUT bytes at mem.
-static void start(output* o, FILE* target, char* mem) {
-  o->target = target;
-  o->buf[0] = mem;
-  o->buf[1] = mem + OUT;
-  o->fill = 0;
-  o->used = 0;
-  o->data = NULL;
-  o->size = 0;
-  o->done = 0;
-  pthread_mutex_init(&o->lock, NULL);
-  pthread_cond_init(&o->changed, NULL);
-  o->threaded = pthread_create(&o->writer, NULL, drain, o) == 0;
-}
-
-// Adds n bytes to the CSV file, handing each full buffer over.
-static void put(output* o, const char* p, size_t n) {
-  while (n > 0) {
-    size_t k = OUT - o->used < n ? OUT - o->used : n;
-    memcpy(o->buf[o->fill] + o->used, p, k);
-    o->used += k;
-    p += k;
-    n -= k;
-    if (o->used == OUT)
-      hand(o);
-  }
-}
-
-// Hands the buffer being filled over to be written, and goes on with the
-// other one once the writing thread is done with it.
-static void hand(output* o) {
-  if (o->used == 0)
-    return;
-  if (!o->threaded) {
-    fwrite(o->buf[o->fill], 1, o->used, o->target);
-  } else {
-    pthread_mutex_lock(&o->lock);
-    while (o->data != NULL)
-      pthread_cond_wait(&o->changed, &o->lock);
-    o->data = o->buf[o->fill];
-    o->size = o->used;
-    pthread_cond_signal(&o->changed);
-    pthread_mutex_unlock(&o->lock);
-    o->fill ^= 1;
-  }
-  o->used = 0;
-}
-
-// Writes what is left and waits until the writing thread has written it all.
-static void finish(output* o) {
-  hand(o);
-  if (o->threaded) {
-    pthread_mutex_lock(&o->lock);
-    while (o->data != NULL)
-      pthread_cond_wait(&o->changed, &o->lock);
-    o->done = 1;
-    pthread_cond_signal(&o->changed);
-    pthread_mutex_unlock(&o->lock);
-    pthread_join(o->writer, NULL);
-  }
-  pthread_cond_destroy(&o->changed);
-  pthread_mutex_destroy(&o->lock);
-}
-
-// The writing thread: writes each buffer handed over, in order. A failed
-// write shows in the target's error flag, which the caller reads once the
-// thread has ended.
-static void* drain(void* arg) {
-  output* o = (output*)arg;
-  pthread_mutex_lock(&o->lock);
-  for (;;) {
-    while (o->data == NULL && !o->done)
-      pthread_cond_wait(&o->changed, &o->lock);
-    if (o->data == NULL)
-      break;
-    pthread_mutex_unlock(&o->lock);
-    fwrite(o->data, 1, o->size, o->target);
-    pthread_mutex_lock(&o->lock);
-    o->data = NULL;
-    pthread_cond_signal(&o->changed);
-  }
-  pthread_mutex_unlock(&o->lock);
   return NULL;
 }
 
+// Waits for the turn to read, then reads the next block into buf after the
+// line that the block before cut, and sets b to the whole lines there.
+// Returns 0 at the end of the log, or when reading failed.
+static int fetch(shared* s, char* buf, block* b) {
+  pthread_mutex_lock(&s->lock);
+  while (s->reading)
+    pthread_cond_wait(&s->changed, &s->lock);
+  if (s->ended) {
+    pthread_mutex_unlock(&s->lock);
+    return 0;
+  }
+  s->reading = 1;
+  pthread_mutex_unlock(&s->lock);
+
+  // Alone with the log and the cut line now. The cut line may stand in this
+  // same buffer, where the two places can overlap.
+  char* data = buf + HEAD;
+  char* start = data - s->kept;
+  memmove(start, s->cut, s->kept);
+  long n = (long)sysread(s->fd, data, BLOCK);
+  char* end = data + (n > 0 ? n : 0);
+  b->lines = b->faulty = 0;
+  b->writing = 0;
+  b->runs = 0;
+  if (n > 0 && s->skipping) {
+    char* lf = (char*)memchr(data, '\n', n);
+    start = lf ? lf + 1 : end;
+    if (lf) {
+      b->lines = b->faulty = 1;
+      s->skipping = 0;
+    }
+  }
+  // The block ends after its last line feed; the line after it is cut. A
+  // line too long to be carried is too long to be accepted: the rest of it
+  // is passed over up to its line feed. What the log holds after its last
+  // line feed is no complete line, and is left out.
+  char* last = end;
+  while (last > start && last[-1] != '\n')
+    last--;
+  b->start = start;
+  b->end = last;
+
+  pthread_mutex_lock(&s->lock);
+  s->cut = last;
+  s->kept = end - last;
+  if (s->kept > LONGEST) {
+    s->skipping = 1;
+    s->kept = 0;
+  }
+  if (n <= 0) {
+    s->ended = 1;
+    s->unread = n < 0;
+  } else {
+    b->number = s->blocks++;
+  }
+  s->reading = 0;
+  pthread_cond_broadcast(&s->changed);
+  pthread_mutex_unlock(&s->lock);
+  return n > 0;
+}
+
+// Gathers the n bytes at p for the CSV file; they stay where they are until
+// they are written.
+static void put(shared* s, block* b, iovec* runs, const char* p, size_t n) {
+  if (n == 0)
+    return;
+  runs[b->runs].iov_base = (void*)p;
+  runs[b->runs].iov_len = n;
+  if (++b->runs == RUNS)
+    flush(s, b, runs);
+}
+
+// Waits for this block's turn to write, if it does not hold it yet, and
+// writes the runs gathered.
+static void flush(shared* s, block* b, iovec* runs) {
+  if (!b->writing) {
+    pthread_mutex_lock(&s->lock);
+    while (s->turn != b->number)
+      pthread_cond_wait(&s->changed, &s->lock);
+    pthread_mutex_unlock(&s->lock);
+    b->writing = 1;
+  }
+  emit(s, runs, b->runs);
+  b->runs = 0;
+}
+
+// Writes n runs; only the worker that holds the turn calls it.
+//
+// Platform difference: POSIX writes all the runs with one system call,
+// writev(). Windows has none, and there they go through stdio's buffer. What
+// writev() leaves undone, and everything after it, goes through stdio too,
+// whose error flag tells the caller of a failure; from then on the position
+// in the file is stdio's alone.
+static void emit(shared* s, iovec* runs, int n) {
+  size_t done = 0;  // the bytes that went out at once
+  if (n == 0)
+    return;
+#ifndef _WIN32
+  if (!s->broken) {
+    long wrote = (long)writev(fileno(s->target), runs, n);
+    done = wrote > 0 ? (size_t)wrote : 0;
+  }
+#endif
+  for (int i = 0; i < n; i++) {
+    size_t skip = done < runs[i].iov_len ? done : runs[i].iov_len;
+    done -= skip;
+    if (skip < runs[i].iov_len) {
+      fwrite((char*)runs[i].iov_base + skip, 1, runs[i].iov_len - skip, s->target);
+      s->broken = 1;
+    }
+  }
+}

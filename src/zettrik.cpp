@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   FILE* source;
   FILE* target;
   int unread = 0;
+  char* outbuf = NULL;
 
   printf("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
   printf("Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
@@ -61,8 +62,12 @@ int main(int argc, char** argv) {
   target = fopen(argv[2], "w+b");
 
   if (source && target) {
-    // The conversion gathers what it writes in large buffers of its own.
-    setvbuf(target, NULL, _IONBF, 0);
+    // Where the conversion writes through stdio, it hands over runs of lines
+    // a few kilobytes long; a large buffer turns them into few large writes.
+    // (Some run-times ignore the size unless they are also given the buffer.)
+    outbuf = (char*)malloc(1 << 20);
+    if (outbuf)
+      setvbuf(target, outbuf, _IOFBF, 1 << 20);
     printf("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", argv[1], argv[2]);
     int64_t faulty = convert(source, target, &unread);
     printf("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
@@ -80,6 +85,7 @@ int main(int argc, char** argv) {
     unwritten = 1;
   if (unwritten)
     printf("\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n", argv[2]);
+  free(outbuf);
   return 0;
 }
 

@@ -5,7 +5,10 @@
 #include <limits.h>
 #include <stdio.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "zettrik.h"
 #include "testutil.h"
@@ -193,6 +196,72 @@ TEST(Errors, ReadErrorIsReportedAndWhatWasReadKept) {
   EXPECT_EQ("", slurp(target));
   fclose(source);
   fclose(target);
+}
+
+TEST(Blocks, UnevenReadsFromAPipeGiveWhatTheScanGives) {
+  // The log comes through a pipe in pieces of random sizes, so that blocks of
+  // every size follow one another: lines are cut at every place, some by
+  // several blocks in a row, and lines too long to carry run over many
+  // blocks. Each block may go to either worker; the result must not depend
+  // on which, nor on where the blocks end.
+  std::mt19937 rng(8122026);
+  std::string log;
+  int64_t lines = 0;
+  while (log.size() < (3u << 20)) {
+    std::string csv;
+    switch (rng() % 8) {
+      case 0:
+        log += padded(good.size() + rng() % (LONGEST + 2000 - good.size()), &csv);
+        break;
+      case 1:
+        log += "x\"" + std::string(rng() % 200, ' ') + "\n";
+        break;
+      case 2:
+        log += std::string(LONGEST + rng() % 300000, 'y') + "\n";
+        break;
+      default:
+        log += good;
+    }
+    lines++;
+  }
+  log += "cut short";
+  std::string want = oracle(log);
+  int64_t wanted = lines - (int64_t)(std::count(want.begin(), want.end(), '\n'));
+
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  std::thread feed([&] {
+    std::mt19937 sizes(20261208);
+    for (size_t at = 0; at < log.size();) {
+      size_t n = std::min<size_t>(log.size() - at, sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1);
+      ssize_t w = write(fds[1], log.data() + at, n);
+      if (w <= 0)
+        break;
+      at += (size_t)w;
+    }
+    close(fds[1]);
+  });
+  FILE* source = fdopen(fds[0], "rb");
+  FILE* target = tmpfile();
+  FILE* screen = tmpfile();
+  fflush(stdout);
+  int saved = dup(1);
+  dup2(fileno(screen), 1);
+  int unread = 0;
+  int64_t faulty = convert(source, target, &unread);
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  feed.join();
+
+  fflush(target);
+  EXPECT_TRUE(slurp(target) == want);
+  EXPECT_EQ(wanted, faulty);
+  EXPECT_EQ(0, unread);
+  EXPECT_EQ((size_t)lines, slurp(screen).size());
+  fclose(source);
+  fclose(target);
+  fclose(screen);
 }
 
 }  // namespace
