@@ -25,6 +25,7 @@ import argparse
 import os
 import pty
 import select
+import shlex
 import statistics
 import subprocess
 import sys
@@ -87,7 +88,7 @@ def copy_ratio(log, pairs, new):
             fresh(copy)
         # The shell opens (and so empties) the copy inside the timed run, as
         # zettrik opens its target inside its own.
-        cat = run("cat '%s' > '%s'" % (log, copy), shell=True)[0]
+        cat = run("cat %s > %s" % (shlex.quote(log), shlex.quote(copy)), shell=True)[0]
         if new:
             fresh(out)
         ratios.append(run([ZETTRIK, log, out])[0] / cat)
@@ -215,8 +216,8 @@ def main():
           (os.uname().machine, os.cpu_count(), a.mb, a.pairs))
     copy_ratio(log, a.pairs, False)
     copy_ratio(log, a.pairs, True)
-    cpu_ratio(log, max(3, a.pairs // 2), False)
-    cpu_ratio(log, max(3, a.pairs // 2), True)
+    cpu_ratio(log, a.pairs, False)
+    cpu_ratio(log, a.pairs, True)
     terminal_ratio(log, a.pairs)
     liveness()
     memory(log)
