@@ -4,7 +4,8 @@
 static const char frames[] = "-\\|/";
 
 // The frame index. It lives as long as the process, so that the frames of
-// every call to spin() follow one another.
+// every call to spin() follow one another. The conversion's two workers call
+// spin() one at a time, in the order of their blocks.
 static int p;
 
 // Advances the spinner and returns its next frame. As p starts at 0, the
@@ -28,9 +29,9 @@ int rotate() {
 // goes back with gotoxy(). Through the console API a move for every frame
 // costs the Windows console about a millisecond a line.
 //
-// The scan calls this once a block, before it waits for the next one, so the
-// flush at the end is what lets a slowly growing log show a sign of life
-// within a moment of each line.
+// The conversion calls this once a block, when the block is written and
+// before its worker waits for the next one, so the flush at the end is what
+// lets a slowly growing log show a sign of life within a moment of each line.
 void spin(int64_t lines) {
   char buf[4096];
   int n = 0;
