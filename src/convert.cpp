@@ -41,6 +41,8 @@
 // an ordinary byte.
 #ifdef _WIN32
 enum { CRLF = 1 };
+// The runs to be written are kept as POSIX keeps them for writev(), which
+// Windows does not have (see emit()).
 struct iovec {
   void* iov_base;
   size_t iov_len;
@@ -59,7 +61,7 @@ enum { BLOCK = 1 << 20, ROOM = 4096, RUNS = 1024 };
 // The room before a block, for the longest line that can be carried. It is a
 // whole number of pages, and the buffers begin on a page, so that every
 // block is read to the start of a page: the system's copy into the buffer
-// took three times as long when it began one byte short of one.
+// took about five times as long when it began one byte short of one.
 enum { PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE };
 
 // Two workers, the converting thread and one thread more, take the log a

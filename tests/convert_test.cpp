@@ -207,8 +207,8 @@ TEST(Blocks, UnevenReadsFromAPipeGiveWhatTheScanGives) {
   std::mt19937 rng(8122026);
   std::string log;
   int64_t lines = 0;
+  std::string csv;
   while (log.size() < (3u << 20)) {
-    std::string csv;
     switch (rng() % 8) {
       case 0:
         log += padded(good.size() + rng() % (LONGEST + 2000 - good.size()), &csv);
@@ -233,7 +233,8 @@ TEST(Blocks, UnevenReadsFromAPipeGiveWhatTheScanGives) {
   std::thread feed([&] {
     std::mt19937 sizes(20261208);
     for (size_t at = 0; at < log.size();) {
-      size_t n = std::min<size_t>(log.size() - at, sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1);
+      size_t piece = sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1;
+      size_t n = std::min<size_t>(log.size() - at, piece);
       ssize_t w = write(fds[1], log.data() + at, n);
       if (w <= 0)
         break;
