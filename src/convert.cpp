@@ -64,17 +64,16 @@ enum { BLOCK = 1 << 20, ROOM = 4096, RUNS = 1024 };
 // took about five times as long when it began one byte short of one.
 enum { PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE };
 
-// Two workers, the converting thread and one thread more, take the log a
-// block at a time, each block on its own from reading to writing: while one
-// reads or writes, the other scans, so that on two cores the scan and the
-// copying between the file cache and the buffers overlap. A block stays in
-// the buffer of the worker that read it, and its accepted lines are written
-// from there: no bytes pass from one thread to the other but the line that a
-// block cuts. Reading goes in turns; writing goes in the order of the blocks.
-// Each block is taken as a run of whole lines: whoever reads a block takes
-// over the line that the block before cut, and leaves the line that its own
-// block cuts to the next. Where no thread can be started, the converting
-// thread does all of it.
+// Two workers, the converting thread and, from the second block on, one
+// thread more, take the log a block at a time, each block on its own from
+// reading to writing: while one reads or writes, the other scans, so that on
+// two cores the scan and the copying between the file cache and the buffers
+// overlap. A block stays in the buffer of the worker that read it, and its
+// accepted lines are written from there: no bytes pass from one thread to
+// the other but the line that a block cuts. Reading goes in turns; writing
+// goes in the order of the blocks. Each block is taken as a run of whole
+// lines: whoever reads a block takes over the line that the block before
+// cut, and leaves the line that its own block cuts to the next.
 //
 // What the two share. The counts and flags are guarded by lock; the bytes of
 // the line that a block cut are left alone by their owner until the next
@@ -96,10 +95,14 @@ struct shared {
   int64_t faulty;      // rejected lines in the blocks written
 };
 
-// A worker: the shared state and its own buffer of HEAD + BLOCK bytes.
+// A worker: the shared state and its own buffer of HEAD + BLOCK bytes. The
+// converting thread's worker also holds the other one until it starts it.
 struct worker {
   shared* s;
   char* buf;
+  worker* spare;     // the worker to start at the second block, or NULL
+  pthread_t thread;  // its thread
+  int started;       // whether that thread runs
 };
 
 // One block, as a worker has read it.
@@ -127,7 +130,6 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
   char* first;  // the first page in mem
   shared s;
   worker w[2];
-  pthread_t helper;
 
   *unread = 0;
   if (mem == NULL) {
@@ -146,11 +148,13 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
   w[0].s = w[1].s = &s;
   w[0].buf = first;
   w[1].buf = first + HEAD + BLOCK;
+  w[0].spare = &w[1];
+  w[1].spare = NULL;
+  w[0].started = w[1].started = 0;
 
-  int threaded = pthread_create(&helper, NULL, work, &w[1]) == 0;
   work(&w[0]);
-  if (threaded)
-    pthread_join(helper, NULL);
+  if (w[0].started)
+    pthread_join(w[0].thread, NULL);
   pthread_cond_destroy(&s.changed);
   pthread_mutex_destroy(&s.lock);
   free(mem);
@@ -170,6 +174,13 @@ static void* work(void* arg) {
   block b;
 
   while (fetch(s, w->buf, &b)) {
+    // A log of one block is converted without a second thread; from the
+    // second block on, the other worker takes its share. Where its thread
+    // cannot be started, this one goes on alone.
+    if (w->spare != NULL && b.number >= 1) {
+      w->started = pthread_create(&w->thread, NULL, work, w->spare) == 0;
+      w->spare = NULL;
+    }
     counts c = {0, 0, 0};  // a block begins with a line
     char* line = b.start;  // start of the current line
     char* run = b.start;   // start of the accepted lines not yet gathered
