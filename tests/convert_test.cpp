@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <random>
 #include <string>
-#include <thread>
 
 #include "zettrik.h"
 #include "testutil.h"
@@ -228,41 +227,11 @@ TEST(Blocks, UnevenReadsFromAPipeGiveWhatTheScanGives) {
   std::string want = oracle(log);
   int64_t wanted = lines - (int64_t)(std::count(want.begin(), want.end(), '\n'));
 
-  int fds[2];
-  ASSERT_EQ(0, pipe(fds));
-  std::thread feed([&] {
-    std::mt19937 sizes(20261208);
-    for (size_t at = 0; at < log.size();) {
-      size_t piece = sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1;
-      size_t n = std::min<size_t>(log.size() - at, piece);
-      ssize_t w = write(fds[1], log.data() + at, n);
-      if (w <= 0)
-        break;
-      at += (size_t)w;
-    }
-    close(fds[1]);
-  });
-  FILE* source = fdopen(fds[0], "rb");
-  FILE* target = tmpfile();
-  FILE* screen = tmpfile();
-  fflush(stdout);
-  int saved = dup(1);
-  dup2(fileno(screen), 1);
-  int unread = 0;
-  int64_t faulty = convert(source, target, &unread);
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  feed.join();
-
-  fflush(target);
-  EXPECT_TRUE(slurp(target) == want);
-  EXPECT_EQ(wanted, faulty);
-  EXPECT_EQ(0, unread);
-  EXPECT_EQ((size_t)lines, slurp(screen).size());
-  fclose(source);
-  fclose(target);
-  fclose(screen);
+  result r = feed(log, 20261208);
+  EXPECT_TRUE(r.csv == want);
+  EXPECT_EQ(wanted, r.faulty);
+  EXPECT_EQ(0, r.unread);
+  EXPECT_EQ((size_t)lines, r.frames.size());
 }
 
 }  // namespace

@@ -5,8 +5,12 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -79,6 +83,50 @@ inline result run(const std::string& log) {
   fclose(screen);
   return r;
 }
+
+#ifndef _WIN32
+// Converts log as it comes through a pipe, written in pieces of random sizes
+// from seed: mostly a few hundred bytes, now and then up to 100 KB. Reads
+// from a pipe return what has arrived, so blocks of every size follow one
+// another, and lines are cut anywhere.
+inline result feed(const std::string& log, unsigned seed) {
+  result r;
+  int fds[2];
+  if (pipe(fds) != 0)
+    abort();
+  std::thread writer([&] {
+    std::mt19937 sizes(seed);
+    for (size_t at = 0; at < log.size();) {
+      size_t piece = sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1;
+      ssize_t w = write(fds[1], log.data() + at, std::min<size_t>(log.size() - at, piece));
+      if (w <= 0)
+        break;
+      at += (size_t)w;
+    }
+    close(fds[1]);
+  });
+  FILE* source = fdopen(fds[0], "rb");
+  FILE* target = tmpfile();
+  FILE* screen = tmpfile();
+
+  fflush(stdout);
+  int saved = dup(1);
+  dup2(fileno(screen), 1);
+  r.faulty = convert(source, target, &r.unread);
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  writer.join();
+
+  fflush(target);
+  r.csv = slurp(target);
+  r.frames = slurp(screen);
+  fclose(source);
+  fclose(target);
+  fclose(screen);
+  return r;
+}
+#endif
 
 typedef int scanner(char*, char*, counts*, ending*);
 
