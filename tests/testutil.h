@@ -56,16 +56,12 @@ inline std::string slurp(FILE* f) {
   return s;
 }
 
-// Converts log between two temporary files, with standard output caught in a
-// third for the frames.
-inline result run(const std::string& log) {
+// Converts source into a temporary file, with standard output caught in
+// another for the frames, and closes source.
+inline result caught(FILE* source) {
   result r;
-  FILE* source = tmpfile();
   FILE* target = tmpfile();
   FILE* screen = tmpfile();
-  fwrite(log.data(), 1, log.size(), source);
-  fflush(source);
-  rewind(source);
 
   fflush(stdout);
   int saved = dup(1);
@@ -84,13 +80,21 @@ inline result run(const std::string& log) {
   return r;
 }
 
+// Converts log from a temporary file.
+inline result run(const std::string& log) {
+  FILE* source = tmpfile();
+  fwrite(log.data(), 1, log.size(), source);
+  fflush(source);
+  rewind(source);
+  return caught(source);
+}
+
 #ifndef _WIN32
 // Converts log as it comes through a pipe, written in pieces of random sizes
 // from seed: mostly a few hundred bytes, now and then up to 100 KB. Reads
 // from a pipe return what has arrived, so blocks of every size follow one
 // another, and lines are cut anywhere.
 inline result feed(const std::string& log, unsigned seed) {
-  result r;
   int fds[2];
   if (pipe(fds) != 0)
     abort();
@@ -105,25 +109,8 @@ inline result feed(const std::string& log, unsigned seed) {
     }
     close(fds[1]);
   });
-  FILE* source = fdopen(fds[0], "rb");
-  FILE* target = tmpfile();
-  FILE* screen = tmpfile();
-
-  fflush(stdout);
-  int saved = dup(1);
-  dup2(fileno(screen), 1);
-  r.faulty = convert(source, target, &r.unread);
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
+  result r = caught(fdopen(fds[0], "rb"));
   writer.join();
-
-  fflush(target);
-  r.csv = slurp(target);
-  r.frames = slurp(screen);
-  fclose(source);
-  fclose(target);
-  fclose(screen);
   return r;
 }
 #endif
