@@ -3,6 +3,7 @@
 // may run in a pipeline must not touch; so here the row is never known, and
 // the cursor is moved within its own row only, by bytes written through
 // standard output after everything printed before them.
+#include <stdio.h>
 #include <unistd.h>
 
 #include "zettrik.h"
@@ -31,4 +32,9 @@ int wherex() {
 
 int wherey() {
   return -1;
+}
+
+// Writes a message; the bytes of names go out as they are.
+void show(const char* text) {
+  fputs(text, stdout);
 }

@@ -53,5 +53,6 @@ int terminal();
 void gotoxy(int x, int y);
 int wherex();
 int wherey();
+void show(const char* text);
 
 #endif

@@ -39,6 +39,7 @@ SUMMARY = "Fehlerhafte Logfile-Zeilen: %d !!!\n"
 NOSOURCE = "\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n"
 NOTARGET = "\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n"
 SAME = "\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Quelldatei '%s' (Logfile)!\n"
+STDOUT = "\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Standardausgabe!\n"
 
 GOOD = (b'10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] "GET /index.html HTTP/1.0" 200 512 '
         b'"-" "Agent/1.0 [en] (test)"\n')
@@ -84,15 +85,41 @@ def reference(log):
     return b"".join(out), faulty
 
 
-def zettrik(*argv, cwd, stdin=None, program=PROGRAM):
-    """Runs the program and returns its standard output after the banner."""
-    p = subprocess.run(EMULATOR + [program] + list(argv), cwd=cwd, stdin=stdin,
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+def zettrik(*argv, cwd, program=PROGRAM, **kw):
+    """Runs the program and returns its standard output after the banner;
+    kw goes to subprocess.run (stdin, preexec_fn)."""
+    p = subprocess.run(EMULATOR + [program] + list(argv), cwd=cwd, stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, timeout=600, **kw)
     assert p.returncode == 0, "exit status %d" % p.returncode
     assert p.stderr in (b"",), p.stderr
-    m = BANNER.match(p.stdout)
-    assert m, p.stdout[:200]
-    return p.stdout[m.end():]
+    return after_banner(p.stdout)
+
+
+def after_banner(out):
+    m = BANNER.match(out)
+    assert m, out[:200]
+    return out[m.end():]
+
+
+def onpty(argv, cwd):
+    """Runs the program with a pseudo-terminal as standard output and returns
+    everything shown there after the banner (the terminal ends lines in CR LF)."""
+    import pty
+    master, slave = pty.openpty()
+    p = subprocess.Popen([PROGRAM] + argv, cwd=cwd, stdout=slave)
+    os.close(slave)
+    raw = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the other end is closed once the program ended
+            break
+        if not chunk:
+            break
+        raw += chunk
+    os.close(master)
+    assert p.wait() == 0
+    return raw[BANNER.match(raw.replace(b"\r\n", b"\n")).end() + 2:]  # banner ends in CR LF
 
 
 class Case(unittest.TestCase):
@@ -258,13 +285,41 @@ class Windows(Case):
         self.assertEqual(self.converted(2, 1), self.run_in("a.log", "a.csv"))
         self.assertEqual(csv(GOODCSV.replace(b"Agent", b"x" * pad + b"Agent")), self.read("a.csv"))
 
-    def test_wildcards_are_expanded(self):
-        self.write("x.log", GOOD)
-        self.write("y.log", GOOD)
-        self.assertEqual(text(USAGE % INVOKED), self.run_in("*.log", "out.csv"))
-        self.assertEqual(["x.log", "y.log"], sorted(os.listdir(self.dir)))
-        self.assertEqual(self.converted(1, 0, source="x.log", target="out.csv"),
-                         self.run_in("x*.log", "out.csv"))
+    def files(self):
+        return {name: self.read(name) for name in os.listdir(self.dir)}
+
+    def test_patterns_are_expanded_but_never_choose_the_target(self):
+        self.write("access.log", GOOD)
+        self.write("access.csv", csv(GOODCSV + GOODCSV))
+        self.write("other.log", BAD)
+        files = self.files()
+        for argv in (["access.*"], ["*.log"], ["*.log", "out.csv"], ["access.log", "*.csv"],
+                     ["access.log", "acc?ss.csv"]):
+            self.assertEqual(text(USAGE % INVOKED), self.run_in(*argv), argv)
+            self.assertEqual(files, self.files(), argv)
+        self.assertEqual(self.converted(1, 0, source="access.log", target="out.csv"),
+                         self.run_in("acc*.log", "out.csv"))
+        self.assertEqual(dict(files, **{"out.csv": csv(GOODCSV)}), self.files())
+
+    def test_names_outside_the_ansi_code_page_mean_exactly_that_file(self):
+        # Each name opens the file of that name or none: never a look-alike.
+        self.write("Lódz.csv", b"unrelated\n")
+        self.write("access.log", GOOD)
+        self.write("журнал.log", GOOD + BAD)
+        self.write("🦊.log", GOOD)
+        files = self.files()
+        for source, target, lines, faulty, made in (
+                ("access.log", "Łódź.csv", 1, 0, csv(GOODCSV)),
+                ("журнал.log", "отчёт.csv", 2, 1, csv(GOODCSV)),
+                ("🦊.log", "🦊.csv", 1, 0, csv(GOODCSV)),
+                ("ａccess.log", "x.csv", None, None, b"")):
+            out = self.run_in(source, target)
+            if lines is None:
+                self.assertEqual(text(NOSOURCE % source), out)
+            else:
+                self.assertEqual(self.converted(lines, faulty, source, target), out)
+            files[target] = made
+            self.assertEqual(files, self.files(), source)
 
     def test_a_hard_link_is_the_same_file(self):
         self.write("a.log", GOOD)
@@ -274,8 +329,9 @@ class Windows(Case):
 
 
 def tmux(*argv, **kw):
-    # CI may run without a TERM; tmux wants one to describe its own screen.
-    env = dict(os.environ, TERM=os.environ.get("TERM") or "xterm")
+    # CI may run without a TERM; tmux wants one to describe its own screen,
+    # and a UTF-8 locale to show names beyond ASCII.
+    env = dict(os.environ, TERM=os.environ.get("TERM") or "xterm", LC_ALL="C.UTF-8")
     return subprocess.run(["tmux", "-L", "zettrik-e2e-%d" % os.getpid()] + list(argv),
                           check=True, stdout=subprocess.PIPE, timeout=120, env=env, **kw).stdout
 
@@ -286,23 +342,8 @@ class Terminal(Case):
 
     @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
     def test_every_frame_is_followed_by_a_return_to_column_0(self):
-        import pty
         self.write("a.log", (GOOD * 3 + BAD) * 25)
-        master, slave = pty.openpty()
-        p = subprocess.Popen([PROGRAM, "a.log", "a.csv"], cwd=self.dir, stdout=slave)
-        os.close(slave)
-        raw = b""
-        while True:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:  # the other end is closed once the program ended
-                break
-            if not chunk:
-                break
-            raw += chunk
-        os.close(master)
-        self.assertEqual(0, p.wait())
-        shown = raw[BANNER.match(raw.replace(b"\r\n", b"\n")).end() + 2:]  # banner ends in CR LF
+        shown = onpty(["a.log", "a.csv"], self.dir)
         spun = b"".join(bytes([f]) + b"\r" for f in frames(100))
         self.assertEqual((START % ("a.log", "a.csv")).encode().replace(b"\n", b"\r\n") + spun +
                          (SUMMARY % 25).encode().replace(b"\n", b"\r\n"), shown)
@@ -311,16 +352,16 @@ class Terminal(Case):
     def test_final_screen_shows_the_summary_over_the_last_frame(self):
         self.write("a.log", (GOOD * 3 + BAD) * 2500)
         done = "zettrik-done-%d" % os.getpid()
-        command = " ".join(EMULATOR + [PROGRAM, "a.log", "a.csv"])
+        command = " ".join(EMULATOR + [PROGRAM, "a.log", "Łódź.csv"])
         tmux("new-session", "-d", "-x", "100", "-y", "20", "-c", self.dir,
              "%s; tmux -L zettrik-e2e-%d wait-for -S %s; sleep 600" % (command, os.getpid(), done))
         self.addCleanup(tmux, "kill-server")
         tmux("wait-for", done)
         screen = tmux("capture-pane", "-p").decode().split("\n")
         self.assertTrue(screen[0].startswith("Zettrik - EXPERIMENTELLE Version (Build "), screen)
-        self.assertEqual(["Konvertiere Logfile 'a.log' nach CSV-Datei 'a.csv':", "",
+        self.assertEqual(["Konvertiere Logfile 'a.log' nach CSV-Datei 'Łódź.csv':", "",
                           "Fehlerhafte Logfile-Zeilen: 2500 !!!", ""], screen[2:6])
-        self.assertEqual(csv(GOODCSV * 7500), self.read("a.csv"))
+        self.assertEqual(csv(GOODCSV * 7500), self.read("Łódź.csv"))
 
 
 @unittest.skipUnless(POSIX, "files and signals of this system")
@@ -384,6 +425,140 @@ class BadInput(Case):
             p.send_signal(signal.SIGINT)
             self.assertEqual(-signal.SIGINT, p.wait(timeout=2))
         self.assertEqual(log, self.read("a.log"))
+
+
+class Surroundings(Case):
+    """Whatever the surroundings do (a reader that goes away, a limit, a
+    FIFO, a name that is another name of the log or of standard output,
+    closed descriptors), the CSV file is whole or its failure is told, and
+    the log keeps every byte."""
+
+    def big(self):
+        """A log whose frames and CSV overflow a pipe's buffer many times:
+        returns the CSV it gives, and the run's output."""
+        log = (GOOD * 3 + BAD) * 20000
+        self.write("a.log", log)
+        want, faulty = reference(log)
+        return csv(want), lambda **kw: self.converted(log.count(b"\n"), faulty, **kw)
+
+    @unittest.skipUnless(POSIX, "signals of this system")
+    def test_reader_of_standard_output_goes_away(self):
+        want, _ = self.big()
+        p = subprocess.Popen(EMULATOR + [PROGRAM, "a.log", "a.csv"], cwd=self.dir,
+                             stdout=subprocess.PIPE)
+        p.stdout.read(100)  # the banner, then like head: gone
+        p.stdout.close()
+        self.assertEqual(0, p.wait(timeout=600))
+        self.assertEqual(want, self.read("a.csv"))
+
+    @unittest.skipUnless(POSIX, "limits of this system")
+    def test_file_size_limit_is_a_write_error(self):
+        import resource
+        limit = 100 * 1024
+        want, converted = self.big()
+
+        def lower():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        out = self.run_in("a.log", "a.csv", preexec_fn=lower)
+        self.assertEqual(converted() + text(NOTARGET % "a.csv"), out)
+        self.assertEqual(want[:limit], self.read("a.csv"))
+
+    @unittest.skipUnless(POSIX, "FIFOs of this system")
+    def test_fifo_as_target(self):
+        import threading
+        want, converted = self.big()
+        os.mkfifo(self.path("f.csv"))
+        for keep, message in ((None, ""), (1000, NOTARGET % "f.csv")):
+            got = []
+
+            def drain():
+                with open(self.path("f.csv"), "rb") as r:
+                    got.append(r.read() if keep is None else r.read(keep))
+            reader = threading.Thread(target=drain)
+            reader.start()
+            out = self.run_in("a.log", "f.csv")
+            reader.join()
+            # Every byte reaches the reader; a reader that goes away early
+            # is a write error.
+            self.assertEqual(converted(target="f.csv") + text(message), out)
+            self.assertEqual(want[:keep], got[0])
+
+    @unittest.skipUnless(POSIX and os.path.exists("/proc/self/fd"), "descriptor names of Linux")
+    def test_target_named_by_the_descriptor_the_log_gets(self):
+        # Nothing is open as 3 when the names are looked at; the log then
+        # opens as 3.
+        for target in ("/dev/fd/3", "/proc/self/fd/3"):
+            self.write("a.log", GOOD + BAD)
+            self.assertEqual(text(SAME % (target, "a.log")), self.run_in("a.log", target))
+            self.assertEqual(GOOD + BAD, self.read("a.log"))
+
+    @unittest.skipUnless(POSIX, "symbolic links of this system")
+    def test_target_that_turns_into_the_log_meanwhile(self):
+        import threading
+        log = GOOD * 50
+        self.write("a.log", log)
+        stop = threading.Event()
+
+        def flip():
+            # b.csv is now an empty file, now a symbolic link to the log,
+            # each put in place at once.
+            while not stop.is_set():
+                os.symlink("a.log", self.path("link.tmp"))
+                os.rename(self.path("link.tmp"), self.path("b.csv"))
+                open(self.path("file.tmp"), "wb").close()
+                os.rename(self.path("file.tmp"), self.path("b.csv"))
+        flipper = threading.Thread(target=flip)
+        flipper.start()
+        seen = {"converted": 0, "refused": 0}
+        end = time.monotonic() + 3
+        try:
+            for _ in range(300):
+                if time.monotonic() > end:
+                    break
+                out = self.run_in("a.log", "b.csv")
+                self.assertEqual(log, self.read("a.log"))
+                if out == text(SAME % ("b.csv", "a.log")):
+                    seen["refused"] += 1
+                else:
+                    self.assertEqual(self.converted(50, 0, target="b.csv"), out)
+                    seen["converted"] += 1
+        finally:
+            stop.set()
+            flipper.join()
+        sys.stderr.write("[%(converted)d converted, %(refused)d refused] " % seen)
+
+    def test_target_is_the_file_of_standard_output(self):
+        for mode in ("wb", "ab"):  # > out.csv and >> out.csv
+            self.write("a.log", GOOD)
+            self.write("out.csv", b"kept\n")
+            with open(self.path("out.csv"), mode) as out:
+                subprocess.run(EMULATOR + [PROGRAM, "a.log", "out.csv"], cwd=self.dir,
+                               stdout=out, check=True, timeout=600)
+            shown = self.read("out.csv")
+            kept = b"kept\n" if mode == "ab" else b""
+            self.assertTrue(shown.startswith(kept), shown)
+            self.assertEqual(text(STDOUT % "out.csv"), after_banner(shown[len(kept):]))
+            self.assertEqual(GOOD, self.read("a.log"))
+
+    @unittest.skipUnless(POSIX, "descriptors of this system")
+    def test_closed_standard_descriptors_do_not_become_the_target(self):
+        want, _ = self.big()
+
+        def closed():
+            os.close(0)
+            os.close(1)
+        subprocess.run(EMULATOR + [PROGRAM, "a.log", "a.csv"], cwd=self.dir, preexec_fn=closed,
+                       check=True, timeout=600)
+        self.assertEqual(want, self.read("a.csv"))
+
+    @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
+    def test_control_bytes_in_names_are_shown_as_question_marks_on_a_terminal(self):
+        name = "x\r\x1b[2KFehlerhafte Logfile-Zeilen: 0 !!!\x1b[8m"
+        shown = name.replace("\r", "?").replace("\x1b", "?")
+        self.assertEqual(text(NOSOURCE % shown).replace(b"\n", b"\r\n"),
+                         onpty([name, "a.csv"], self.dir))
+        # Redirected, the name stays as it is.
+        self.assertEqual(text(NOSOURCE % name), self.run_in(name, "a.csv"))
 
 
 @unittest.skipUnless(os.environ.get("ZETTRIK_HUGE"), "set ZETTRIK_HUGE=1 for the multi-gigabyte cases")

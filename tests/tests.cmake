@@ -8,9 +8,10 @@ if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(ZETTRIK_WINE NAMES wine64 wine PATHS /usr/lib/wine)
   if(ZETTRIK_WINE)
     # A Wine prefix of the build's own, so that the tests depend neither on
-    # HOME nor on what a user keeps in ~/.wine.
+    # HOME nor on what a user keeps in ~/.wine; and a UTF-8 locale, in which
+    # Wine passes names beyond ASCII between Linux and the program.
     set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine
-        ${ZETTRIK_WINE} CACHE STRING "Runs the Windows programs" FORCE)
+        LC_ALL=C.UTF-8 ${ZETTRIK_WINE} CACHE STRING "Runs the Windows programs" FORCE)
   endif()
 endif()
 if(CMAKE_CROSSCOMPILING AND EXISTS /usr/src/googletest/CMakeLists.txt)

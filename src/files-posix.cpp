@@ -1,0 +1,93 @@
+// The files on POSIX systems. Which file a name means is decided on the open
+// descriptors, never on the names alone: between a look at a name and an
+// open of it, the name can come to mean another file.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "files.h"
+
+void prepare() {
+  // A closed descriptor 0, 1 or 2 would be handed out by the next open(), to
+  // the log or the CSV file, and the messages and frames would then be
+  // written into the CSV file. The null device takes each place first. (If
+  // the null device is missing, the place stays open, and openwrite()
+  // refuses a target that lands there.)
+  for (int fd = 0; fd < 3; fd++)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+      open("/dev/null", O_RDWR);
+  // A reader of standard output that goes away, or a limit on the size of a
+  // file, would kill the process in the middle of the run, the CSV file cut
+  // short and no word said. Ignored, they make the write fail instead: on
+  // standard output that changes nothing, on the CSV file it is reported.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+bool typed() {
+  return true;  // the shell has expanded the patterns; the names are as given
+}
+
+std::string utf8(const char* name) {
+  return name;
+}
+
+static bool identical(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Only a fast path: a FIFO named twice would otherwise wait for a writer
+// before it is found to be its own target. The open files decide.
+bool same(const char* a, const char* b) {
+  struct stat sa, sb;
+  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && identical(sa, sb);
+}
+
+// A folder opens on some systems but cannot be read as a log, so it counts
+// as a log that cannot be opened.
+FILE* openread(const char* path) {
+  FILE* f = fopen(path, "rb");
+  struct stat st;
+  if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(f);
+    f = nullptr;
+  }
+  return f;
+}
+
+// Opened for writing only: a FIFO then waits for its reader, as for any
+// writer, where an open for update would go on at once and lose what it
+// wrote. The file is opened without emptying it, compared as an open file
+// with the log and with standard output, and emptied only then: whatever the
+// name (a link, /dev/fd/N, /proc/self/fd/N) and however it changes meanwhile,
+// what is emptied is the file that was compared.
+int openwrite(const char* path, FILE* log, FILE** target) {
+  struct stat st, other;
+  int verdict = OPENED;
+  *target = nullptr;
+  int fd = open(path, O_WRONLY | O_CREAT, 0666);
+  if (fd < 0) {
+    // A log that may not be written is still told as the log. Nothing is
+    // emptied here, so a look by name is safe.
+    bool islog = log && stat(path, &st) == 0 && fstat(fileno(log), &other) == 0 &&
+                 identical(st, other);
+    return islog ? ISLOG : UNWRITABLE;
+  }
+  if (fd <= 2 || fstat(fd, &st) != 0)
+    verdict = UNWRITABLE;
+  else if (log && fstat(fileno(log), &other) == 0 && identical(st, other))
+    verdict = ISLOG;
+  else if (S_ISREG(st.st_mode) && fstat(STDOUT_FILENO, &other) == 0 && identical(st, other))
+    verdict = ISSTDOUT;
+  else if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
+    verdict = UNWRITABLE;
+  if (verdict == OPENED)
+    *target = fdopen(fd, "wb");
+  if (*target == nullptr) {
+    close(fd);
+    verdict = verdict == OPENED ? UNWRITABLE : verdict;
+  }
+  return verdict;
+}
