@@ -10,7 +10,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "zettrik.h"
+#include "console.h"
+#include "scan.h"
 
 int main(int argc, char** argv) {
   if (argc != 3)

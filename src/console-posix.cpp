@@ -6,11 +6,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "zettrik.h"
+#include "console.h"
 
 // Whether standard output is a terminal, on which the cursor can be moved.
-int terminal() {
-  return isatty(STDOUT_FILENO);
+bool terminal() {
+  return isatty(STDOUT_FILENO) != 0;
 }
 
 // Moves the cursor to column x of its current row; y, the row, cannot be

@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "zettrik.h"
+#include "console.h"
 
 // Whether standard output is a console, on which the cursor can be moved.
-int terminal() {
+bool terminal() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }

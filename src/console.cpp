@@ -1,5 +1,7 @@
 // The spinner: one frame for every line read, held at column 0 of its row.
-#include "zettrik.h"
+#include <stdio.h>
+
+#include "console.h"
 
 static const char frames[] = "-\\|/";
 

@@ -1,7 +1,7 @@
 // The conversion: reads the log to its end, copies every line of the right
 // shape to the CSV file with its separating spaces turned into semicolons,
 // and counts every other complete line. Which bytes separate and how a line
-// counts is the scan's part (scan.cpp).
+// counts is the scan's part (scan.h).
 //
 // A line is of the right shape when it has exactly 8 separators, 6 double
 // quotes and 2 brackets outside quotes, as a line of the combined log format
@@ -14,22 +14,20 @@
 // the quotes before it in its line are odd, inside brackets when the brackets
 // counted before it are odd. There is no nesting and no escape character.
 // Brackets are counted only outside quotes; quotes are counted everywhere.
-#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "zettrik.h"
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
-// Platform difference: the source is read with the plain system call, which
-// hands back what has arrived so far, where fread() would wait until its whole
-// request is filled: a log growing in a pipe would then show no progress.
-#ifdef _WIN32
-#include <io.h>
-#define sysread(fd, buf, n) _read(fd, buf, (unsigned)(n))
-#else
+#include "console.h"
+#include "convert.h"
+#include "scan.h"
+
+#ifndef _WIN32
 #include <sys/uio.h>
-#include <unistd.h>
-#define sysread(fd, buf, n) read(fd, buf, n)
 #endif
 
 // Platform difference: Windows ends its lines with CR LF. The source is read
@@ -40,7 +38,7 @@
 // in CR LF, also where the log had a line feed alone. A CR anywhere else is
 // an ordinary byte.
 #ifdef _WIN32
-enum { CRLF = 1 };
+constexpr bool CRLF = true;
 // The runs to be written are kept as POSIX keeps them for writev(), which
 // Windows does not have (see emit()).
 struct iovec {
@@ -48,7 +46,7 @@ struct iovec {
   size_t iov_len;
 };
 #else
-enum { CRLF = 0 };
+constexpr bool CRLF = false;
 #endif
 
 // Bytes asked for with one read. A worker's buffer has room before its block
@@ -56,13 +54,13 @@ enum { CRLF = 0 };
 // stands whole in it. The scan is given ROOM bytes at a time, and room to
 // tell as many lines. A worker gathers up to RUNS runs of accepted lines
 // before it writes them.
-enum { BLOCK = 1 << 20, ROOM = 4096, RUNS = 1024 };
+constexpr int BLOCK = 1 << 20, ROOM = 4096, RUNS = 1024;
 
 // The room before a block, for the longest line that can be carried. It is a
 // whole number of pages, and the buffers begin on a page, so that every
 // block is read to the start of a page: the system's copy into the buffer
 // took about five times as long when it began one byte short of one.
-enum { PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE };
+constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
 
 // Two workers, the converting thread and, from the second block on, one
 // thread more, take the log a block at a time, each block on its own from
@@ -75,24 +73,36 @@ enum { PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE };
 // lines: whoever reads a block takes over the line that the block before
 // cut, and leaves the line that its own block cuts to the next.
 //
-// What the two share. The counts and flags are guarded by lock; the bytes of
-// the line that a block cut are left alone by their owner until the next
-// reader has taken them over.
+// The life of one block, in one worker, while the other lives the next:
+//
+//   fetch()   holds `reading` for the whole read: takes over the cut line,
+//             reads, finds the last line feed, leaves the new cut line
+//   scan      ROOM bytes at a time, gathering runs of accepted lines; when
+//             RUNS runs are gathered in the middle of the scan, flush()
+//             waits for the turn to write (waitturn) and writes them: the
+//             one wait in the middle of a scan
+//   flush()   waits for the turn, if it does not hold it yet, and writes
+//             the rest; spin() draws the block's frames
+//   passturn  adds the block's faulty lines and hands the turn to the next
+//             block
 struct shared {
-  int fd;  // the log
+  input* in;
   FILE* target;
-  pthread_mutex_t lock;
-  pthread_cond_t changed;
-  int reading;         // a worker is reading
-  int ended;           // the log has ended, or reading failed
-  int unread;          // reading failed
-  const char* cut;     // the start of the line that the last block cut
-  size_t kept;         // its bytes
-  int skipping;        // that line is too long; look only for its end
-  int broken;          // a write failed: write what is left through stdio
-  int64_t blocks;      // blocks read so far
-  int64_t turn;        // the block to be written next
-  int64_t faulty;      // rejected lines in the blocks written
+  // Held for the whole read of a block; guards everything down to blocks.
+  std::mutex reading;
+  bool ended;       // the log has ended, or reading failed
+  bool unread;      // reading failed
+  const char* cut;  // the start of the line that the last block cut
+  size_t kept;      // its bytes
+  bool skipping;    // that line is too long; look only for its end
+  int64_t blocks;   // blocks read so far
+  // Guards the turn and the count; written tells that the turn moved on.
+  std::mutex lock;
+  std::condition_variable written;
+  int64_t turn;    // the block to be written next
+  int64_t faulty;  // rejected lines in the blocks written
+  // Touched only by the worker that holds the turn to write.
+  bool broken;  // a write failed: write what is left through stdio
 };
 
 // A worker: the shared state and its own buffer of HEAD + BLOCK bytes. The
@@ -100,9 +110,8 @@ struct shared {
 struct worker {
   shared* s;
   char* buf;
-  worker* spare;     // the worker to start at the second block, or NULL
-  pthread_t thread;  // its thread
-  int started;       // whether that thread runs
+  worker* spare;       // the worker to start at the second block, or nullptr
+  std::thread thread;  // the thread it started for the spare, if any
 };
 
 // One block, as a worker has read it.
@@ -112,36 +121,34 @@ struct block {
   char* end;       // the byte after its last line feed
   int64_t lines;   // complete lines, for the spinner
   int64_t faulty;  // rejected lines
-  int writing;     // the worker holds the turn to write
+  bool writing;    // the worker holds the turn to write
   int runs;        // runs of accepted lines gathered and not yet written
 };
 
-static void* work(void* arg);
-static int fetch(shared* s, char* buf, block* b);
+static void work(worker* w);
+static bool fetch(shared* s, char* buf, block* b);
+static void start(worker* w);
 static void put(shared* s, block* b, iovec* runs, const char* p, size_t n);
 static void flush(shared* s, block* b, iovec* runs);
+static void waitturn(shared* s, int64_t number);
+static void passturn(shared* s, const block* b);
 static void emit(shared* s, iovec* runs, int n);
 
-// Converts the source to its end and returns the number of rejected complete
-// lines. Sets *unread when reading failed before the end; what was read up to
-// then is converted all the same. Closes neither file.
-int64_t convert(FILE* source, FILE* target, int* unread) {
+int64_t convert(input* in, FILE* target, bool* unread) {
   char* mem = (char*)malloc(PAGE + 2 * (HEAD + BLOCK));
   char* first;  // the first page in mem
   shared s;
   worker w[2];
 
-  *unread = 0;
-  if (mem == NULL) {
-    *unread = 1;
+  *unread = false;
+  if (mem == nullptr) {
+    *unread = true;
     return 0;
   }
   first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
-  s.fd = fileno(source);
+  s.in = in;
   s.target = target;
-  pthread_mutex_init(&s.lock, NULL);
-  pthread_cond_init(&s.changed, NULL);
-  s.reading = s.ended = s.unread = s.skipping = s.broken = 0;
+  s.ended = s.unread = s.skipping = s.broken = false;
   s.cut = first;
   s.kept = 0;
   s.blocks = s.turn = s.faulty = 0;
@@ -149,14 +156,11 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
   w[0].buf = first;
   w[1].buf = first + HEAD + BLOCK;
   w[0].spare = &w[1];
-  w[1].spare = NULL;
-  w[0].started = w[1].started = 0;
+  w[1].spare = nullptr;
 
   work(&w[0]);
-  if (w[0].started)
-    pthread_join(w[0].thread, NULL);
-  pthread_cond_destroy(&s.changed);
-  pthread_mutex_destroy(&s.lock);
+  if (w[0].thread.joinable())
+    w[0].thread.join();
   free(mem);
   *unread = s.unread;
   return s.faulty;
@@ -166,21 +170,15 @@ int64_t convert(FILE* source, FILE* target, int* unread) {
 // become semicolons in the buffer itself, and writes its runs of accepted
 // lines from there, so that nothing is copied per line; then the next block,
 // to the end of the log.
-static void* work(void* arg) {
-  worker* w = (worker*)arg;
+static void work(worker* w) {
   shared* s = w->s;
   ending ends[ROOM];
   iovec runs[RUNS];
   block b;
 
   while (fetch(s, w->buf, &b)) {
-    // A log of one block is converted without a second thread; from the
-    // second block on, the other worker takes its share. Where its thread
-    // cannot be started, this one goes on alone.
-    if (w->spare != NULL && b.number >= 1) {
-      w->started = pthread_create(&w->thread, NULL, work, w->spare) == 0;
-      w->spare = NULL;
-    }
+    if (w->spare != nullptr && b.number >= 1)
+      start(w);
     counts c = {0, 0, 0};  // a block begins with a line
     char* line = b.start;  // start of the current line
     char* run = b.start;   // start of the accepted lines not yet gathered
@@ -190,7 +188,8 @@ static void* work(void* arg) {
       for (int i = 0; i < told; i++) {
         char* next = ends[i].next;
         size_t length = next - line;
-        int bare = CRLF && !(length > 1 && next[-2] == '\r');  // a line feed to be written as CR LF
+        // A line feed alone, to be written as CR LF.
+        bool bare = CRLF && !(length > 1 && next[-2] == '\r');
         b.lines++;
         if (!ends[i].shaped || length - (CRLF && !bare) > LONGEST) {
           put(s, &b, runs, run, line - run);
@@ -210,45 +209,47 @@ static void* work(void* arg) {
     // The turn is this worker's until it passes it on: the frames and the
     // count go in the order of the blocks too.
     spin(b.lines);
-    pthread_mutex_lock(&s->lock);
-    s->faulty += b.faulty;
-    s->turn++;
-    pthread_cond_broadcast(&s->changed);
-    pthread_mutex_unlock(&s->lock);
+    passturn(s, &b);
   }
-  return NULL;
+}
+
+// A log of one block is converted without a second thread; from the second
+// block on, the other worker takes its share. Where its thread cannot be
+// started, this one goes on alone. std::thread tells that by throwing; this
+// is the program's only catch, and it turns the failure back into that.
+static void start(worker* w) {
+  worker* spare = w->spare;
+  w->spare = nullptr;
+  try {
+    w->thread = std::thread(work, spare);
+  } catch (const std::system_error&) {
+  }
 }
 
 // Waits for the turn to read, then reads the next block into buf after the
 // line that the block before cut, and sets b to the whole lines there.
-// Returns 0 at the end of the log, or when reading failed.
-static int fetch(shared* s, char* buf, block* b) {
-  pthread_mutex_lock(&s->lock);
-  while (s->reading)
-    pthread_cond_wait(&s->changed, &s->lock);
-  if (s->ended) {
-    pthread_mutex_unlock(&s->lock);
-    return 0;
-  }
-  s->reading = 1;
-  pthread_mutex_unlock(&s->lock);
+// Returns false at the end of the log, or when reading failed.
+static bool fetch(shared* s, char* buf, block* b) {
+  std::lock_guard<std::mutex> alone(s->reading);
+  if (s->ended)
+    return false;
 
   // Alone with the log and the cut line now. The cut line may stand in this
   // same buffer, where the two places can overlap.
   char* data = buf + HEAD;
   char* start = data - s->kept;
   memmove(start, s->cut, s->kept);
-  long n = (long)sysread(s->fd, data, BLOCK);
+  long n = s->in->read(s->in, data, BLOCK);
   char* end = data + (n > 0 ? n : 0);
   b->lines = b->faulty = 0;
-  b->writing = 0;
+  b->writing = false;
   b->runs = 0;
   if (n > 0 && s->skipping) {
     char* lf = (char*)memchr(data, '\n', n);
     start = lf ? lf + 1 : end;
     if (lf) {
       b->lines = b->faulty = 1;
-      s->skipping = 0;
+      s->skipping = false;
     }
   }
   // The block ends after its last line feed; the line after it is cut. A
@@ -260,24 +261,19 @@ static int fetch(shared* s, char* buf, block* b) {
     last--;
   b->start = start;
   b->end = last;
-
-  pthread_mutex_lock(&s->lock);
   s->cut = last;
   s->kept = end - last;
   if (s->kept > LONGEST) {
-    s->skipping = 1;
+    s->skipping = true;
     s->kept = 0;
   }
   if (n <= 0) {
-    s->ended = 1;
+    s->ended = true;
     s->unread = n < 0;
-  } else {
-    b->number = s->blocks++;
+    return false;
   }
-  s->reading = 0;
-  pthread_cond_broadcast(&s->changed);
-  pthread_mutex_unlock(&s->lock);
-  return n > 0;
+  b->number = s->blocks++;
+  return true;
 }
 
 // Gathers the n bytes at p for the CSV file; they stay where they are until
@@ -295,14 +291,27 @@ static void put(shared* s, block* b, iovec* runs, const char* p, size_t n) {
 // writes the runs gathered.
 static void flush(shared* s, block* b, iovec* runs) {
   if (!b->writing) {
-    pthread_mutex_lock(&s->lock);
-    while (s->turn != b->number)
-      pthread_cond_wait(&s->changed, &s->lock);
-    pthread_mutex_unlock(&s->lock);
-    b->writing = 1;
+    waitturn(s, b->number);
+    b->writing = true;
   }
   emit(s, runs, b->runs);
   b->runs = 0;
+}
+
+// Waits until every block before this one is written.
+static void waitturn(shared* s, int64_t number) {
+  std::unique_lock<std::mutex> hold(s->lock);
+  s->written.wait(hold, [&] { return s->turn == number; });
+}
+
+// Counts the block's rejected lines and hands the turn to the next block.
+static void passturn(shared* s, const block* b) {
+  {
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->faulty += b->faulty;
+    s->turn++;
+  }
+  s->written.notify_all();
 }
 
 // Writes n runs; only the worker that holds the turn calls it.

@@ -65,29 +65,29 @@ FILE* openread(const char* path) {
 // what is emptied is the file that was compared.
 int openwrite(const char* path, FILE* log, FILE** target) {
   struct stat st, other;
-  int verdict = OPENED;
+  int verdict = UNWRITABLE;
   *target = nullptr;
   int fd = open(path, O_WRONLY | O_CREAT, 0666);
   if (fd < 0) {
     // A log that may not be written is still told as the log. Nothing is
     // emptied here, so a look by name is safe.
-    bool islog = log && stat(path, &st) == 0 && fstat(fileno(log), &other) == 0 &&
-                 identical(st, other);
+    bool islog =
+        log && stat(path, &st) == 0 && fstat(fileno(log), &other) == 0 && identical(st, other);
     return islog ? ISLOG : UNWRITABLE;
   }
-  if (fd <= 2 || fstat(fd, &st) != 0)
-    verdict = UNWRITABLE;
-  else if (log && fstat(fileno(log), &other) == 0 && identical(st, other))
-    verdict = ISLOG;
-  else if (S_ISREG(st.st_mode) && fstat(STDOUT_FILENO, &other) == 0 && identical(st, other))
-    verdict = ISSTDOUT;
-  else if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
-    verdict = UNWRITABLE;
+  if (fd > 2 && fstat(fd, &st) == 0) {
+    if (log && fstat(fileno(log), &other) == 0 && identical(st, other))
+      verdict = ISLOG;
+    else if (S_ISREG(st.st_mode) && fstat(STDOUT_FILENO, &other) == 0 && identical(st, other))
+      verdict = ISSTDOUT;
+    else if (!S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0)
+      verdict = OPENED;  // only a file is emptied; a FIFO or a device has nothing to empty
+  }
   if (verdict == OPENED)
     *target = fdopen(fd, "wb");
   if (*target == nullptr) {
     close(fd);
-    verdict = verdict == OPENED ? UNWRITABLE : verdict;
+    verdict = verdict == OPENED ? UNWRITABLE : verdict;  // fdopen() failed
   }
   return verdict;
 }

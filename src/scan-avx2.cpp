@@ -1,9 +1,8 @@
-// The block scan with AVX2: the same window loop as blockwise(), with masks
-// taken 32 bytes at a time and the bit work done by single instructions.
-// This file alone is compiled for AVX2, BMI2, POPCNT and PCLMUL; scan()
-// calls it only where wide() found them. It includes no C++ header, so that
-// no inline library function compiled for AVX2 can stand in for the plain
-// one elsewhere.
+// The window loop with AVX2: masks taken 32 bytes at a time and the bit
+// work done by single instructions. This file alone is compiled for AVX2,
+// BMI2, POPCNT and PCLMUL; it is chosen only where avx2() found them. It
+// includes no C++ header, so that no inline library function compiled for
+// AVX2 can stand in for the plain one elsewhere.
 #include <immintrin.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -11,8 +10,8 @@
 
 #include "scanloop.h"
 
-int blockwide(char* p, char* end, counts* c, ending* lines) {
-  return windows(p, end, c, lines);
+int scanavx2(char* p, char* end, counts* c, ending* lines) {
+  return sweep(p, end, c, lines);
 }
 
 // One of the four masks of 64 bytes from the compare results of its halves.
@@ -37,7 +36,7 @@ static inline void masks(const char* p, uint64_t* quote, uint64_t* bracket, uint
   *lf = join(_mm256_cmpeq_epi8(a, n), _mm256_cmpeq_epi8(b, n));
 }
 
-// As in scan.cpp, the marked bytes are XORed with 0x1B (space ^ semicolon).
+// As in scan-sse2.cpp, the marked bytes are XORed with 0x1B (space ^ semicolon).
 // Here 32 bits at a time become a byte mask: the 32 bits are copied into
 // every four bytes, the shuffle gives byte i of each 128-bit lane the byte
 // of the bits that holds bit i, and byte i keeps 0xFF where bit i % 8 is set.

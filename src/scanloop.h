@@ -1,12 +1,15 @@
-// The window loop of the block scan. It is compiled once for each set of
-// processor instructions: the file that includes it defines, for its set,
-// the helpers declared here.
+// The window loop, sweep(), shared by the scans that take 64 bytes at a
+// time. It is compiled once for each set of processor instructions, in
+// scan-plain.cpp, scan-sse2.cpp and scan-avx2.cpp: each defines, for its
+// set, the helpers declared here, and includes this file.
 #ifndef ZETTRIK_SCANLOOP_H
 #define ZETTRIK_SCANLOOP_H
 
+#include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
-#include "zettrik.h"
+#include "scan.h"
 
 // The four masks of the 64 bytes at p, one bit a byte.
 static inline void masks(const char* p, uint64_t* quote, uint64_t* bracket, uint64_t* space,
@@ -41,7 +44,7 @@ static inline int lowest(uint64_t x);
 //
 // This is the converter's hot loop: changes to it are measured with the
 // benchmark under bench/, and held to bytewise() by the tests.
-static int windows(char* p, char* end, counts* c, ending* lines) {
+static int sweep(char* p, char* end, counts* c, ending* lines) {
   int quotes = c->quotes, brackets = c->brackets, separators = c->separators;
   int n = 0;
   // The separators of a window are written while the next window is taken:
@@ -100,7 +103,7 @@ static int windows(char* p, char* end, counts* c, ending* lines) {
       lines[n++].shaped = separators == 8 && quotes == 6 && brackets == 2;
       for (lf &= lf - 1; lf; lf &= lf - 1) {
         lines[n].next = p + lowest(lf) + 1;
-        lines[n++].shaped = 0;
+        lines[n++].shaped = false;
       }
       quotes = brackets = separators = 0;
     } else {

@@ -13,8 +13,9 @@
 
 #include <string>
 
+#include "console.h"
+#include "convert.h"
 #include "files.h"
-#include "zettrik.h"
 
 // MinGW's start-up code expands wildcards in the arguments, as is the custom
 // on Windows, only when asked to by this variable; with MSVC, linking
@@ -40,8 +41,9 @@ static std::string shown(const pathchar* name) {
   return s;
 }
 
-// Prints a message, formatted as printf() does.
-static void say(const char* format, ...) {
+// Prints a message, formatted as printf() does, through show(), which knows
+// how the screen takes names.
+static void say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf's own form
   va_list args;
   va_start(args, format);
   int n = vsnprintf(nullptr, 0, format, args);
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
 #endif
   FILE* source;
   FILE* target;
-  int unread = 0;
+  bool unread = false;
   char* outbuf = nullptr;
 
   prepare();
@@ -96,8 +98,8 @@ int main(int argc, char** argv) {
   }
   if (opened == ISLOG || opened == ISSTDOUT) {
     if (opened == ISLOG)
-      say("\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Quelldatei '%s' (Logfile)!\n",
-          to.c_str(), from.c_str());
+      say("\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Quelldatei '%s' (Logfile)!\n", to.c_str(),
+          from.c_str());
     else
       say("\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Standardausgabe!\n", to.c_str());
     if (source)
@@ -113,7 +115,9 @@ int main(int argc, char** argv) {
     if (outbuf)
       setvbuf(target, outbuf, _IOFBF, 1 << 20);
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
-    int64_t faulty = convert(source, target, &unread);
+    input in;
+    plain(&in, fileno(source));
+    int64_t faulty = convert(&in, target, &unread);
     say("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
 
@@ -124,9 +128,9 @@ int main(int argc, char** argv) {
 
   // A full disk shows only here: in the error flag of the buffered writes, or
   // in the flush of their last buffer when the file is closed.
-  int unwritten = target == nullptr || ferror(target);
+  bool unwritten = target == nullptr || ferror(target);
   if (target && fclose(target) != 0)
-    unwritten = 1;
+    unwritten = true;
   if (unwritten)
     say("\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n", to.c_str());
   free(outbuf);

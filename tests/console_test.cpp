@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "zettrik.h"
+#include "console.h"
 
 namespace {
 

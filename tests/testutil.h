@@ -1,5 +1,6 @@
 // What the tests and the fuzzers share: convert() on a log held in memory,
-// the scans applied to a string, and the plain scan as the oracle.
+// the scans applied to a string, the plain scan as the oracle, and where two
+// results first differ.
 #ifndef ZETTRIK_TESTUTIL_H
 #define ZETTRIK_TESTUTIL_H
 
@@ -22,12 +23,14 @@
 #include <unistd.h>
 #endif
 
-#include "zettrik.h"
+#include "convert.h"
+#include "input.h"
+#include "scan.h"
 
 struct result {
   std::string csv;     // what was written to the target
   int64_t faulty;      // what convert() returned
-  int unread;          // whether it saw a read error
+  bool unread;         // whether it saw a read error
   std::string frames;  // what it printed: the spinner's frames
 };
 
@@ -46,6 +49,20 @@ inline std::string eol(const std::string& s) {
 #endif
 }
 
+// Where got first differs from want, to be told instead of two strings of
+// megabytes; "" when they are the same.
+inline std::string differs(const std::string& got, const std::string& want) {
+  if (got == want)
+    return "";
+  size_t at = 0;
+  while (at < got.size() && at < want.size() && got[at] == want[at])
+    at++;
+  char buf[200];
+  snprintf(buf, sizeof buf, "differs at byte %zu of %zu (%zu wanted): got \"%s\", want \"%s\"", at,
+           got.size(), want.size(), got.substr(at, 16).c_str(), want.substr(at, 16).c_str());
+  return buf;
+}
+
 inline std::string slurp(FILE* f) {
   std::string s;
   char buf[1 << 16];
@@ -56,9 +73,9 @@ inline std::string slurp(FILE* f) {
   return s;
 }
 
-// Converts source into a temporary file, with standard output caught in
-// another for the frames, and closes source.
-inline result caught(FILE* source) {
+// Converts from in into a temporary file, with standard output caught in
+// another for the frames.
+inline result caught(input* in) {
   result r;
   FILE* target = tmpfile();
   FILE* screen = tmpfile();
@@ -66,7 +83,7 @@ inline result caught(FILE* source) {
   fflush(stdout);
   int saved = dup(1);
   dup2(fileno(screen), 1);
-  r.faulty = convert(source, target, &r.unread);
+  r.faulty = convert(in, target, &r.unread);
   fflush(stdout);
   dup2(saved, 1);
   close(saved);
@@ -74,9 +91,17 @@ inline result caught(FILE* source) {
   fflush(target);
   r.csv = slurp(target);
   r.frames = slurp(screen);
-  fclose(source);
   fclose(target);
   fclose(screen);
+  return r;
+}
+
+// Converts the log from the file it is in, as it is.
+inline result caught(FILE* source) {
+  input in;
+  plain(&in, fileno(source));
+  result r = caught(&in);
+  fclose(source);
   return r;
 }
 
@@ -115,13 +140,11 @@ inline result feed(const std::string& log, unsigned seed) {
 }
 #endif
 
-typedef int scanner(char*, char*, counts*, ending*);
-
 struct outcome {
-  std::string bytes;                 // the input after the scan
-  std::vector<size_t> ends;          // where each told line ends, as offsets
-  std::vector<int> shaped;           // and its verdict
-  counts last;                       // the counts of the line cut at the end
+  std::string bytes;         // the input after the scan
+  std::vector<size_t> ends;  // where each told line ends, as offsets
+  std::vector<bool> shaped;  // and its verdict
+  counts last;               // the counts of the line cut at the end
 };
 
 // Scans data in calls of chunk bytes each (the last may be shorter), as the
@@ -143,6 +166,36 @@ inline outcome apply(scanner* f, const std::string& data, counts start, size_t c
     p = stop;
   }
   return o;
+}
+
+// Where a scan's outcome first differs from the oracle's: the bytes, the
+// lines told and their verdicts, the counts carried on; "" when it does not.
+inline std::string differs(const outcome& got, const outcome& want) {
+  std::string d = differs(got.bytes, want.bytes);
+  if (!d.empty())
+    return "bytes " + d;
+  for (size_t i = 0; i < std::max(got.ends.size(), want.ends.size()); i++)
+    if (i >= got.ends.size() || i >= want.ends.size() || got.ends[i] != want.ends[i] ||
+        got.shaped[i] != want.shaped[i])
+      return "line " + std::to_string(i) + " ends or is judged otherwise";
+  if (got.last.quotes != want.last.quotes || got.last.brackets != want.last.brackets ||
+      got.last.separators != want.last.separators)
+    return "the counts carried on differ";
+  return "";
+}
+
+// Every scan that this build and this processor have, by name.
+inline std::vector<std::pair<const char*, scanner*>> scans() {
+  std::vector<std::pair<const char*, scanner*>> all = {{"scanplain", scanplain}};
+#ifdef ZETTRIK_SSE2
+  all.push_back({"scansse2", scansse2});
+#endif
+#ifdef ZETTRIK_AVX2
+  if (avx2())
+    all.push_back({"scanavx2", scanavx2});
+#endif
+  all.push_back({"scan", scan});
+  return all;
 }
 
 // What the converter must make of a log without carriage returns, by the
