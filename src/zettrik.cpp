@@ -115,9 +115,15 @@ int main(int argc, char** argv) {
     if (outbuf)
       setvbuf(target, outbuf, _IOFBF, 1 << 20);
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
+    // A log compressed with gzip is inflated as it is read; without the
+    // memory for that, it counts as a log that cannot be read.
     input in;
-    plain(&in, fileno(source));
-    int64_t faulty = convert(&in, target, &unread);
+    int64_t faulty = 0;
+    if (start(&in, fileno(source)))
+      faulty = convert(&in, target, &unread);
+    else
+      unread = true;
+    finish(&in);
     say("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
 

@@ -199,13 +199,87 @@ long readfailing(input* in, char* buf, size_t n) {
 TEST(Errors, ReadErrorIsReportedAndWhatWasReadKept) {
   // Every complete line before the failure is converted; the cut one is not.
   failing f = {good + "x\n" + good + good.substr(0, 50), 0};
-  input in = {readfailing, -1, &f};
+  input in;
+  plain(&in, -1);
+  in.read = readfailing;
+  in.state = &f;
   result r = caught(&in);
   EXPECT_EQ(goodcsv + goodcsv, r.csv);
   EXPECT_EQ(1, r.faulty);
   EXPECT_TRUE(r.unread);
   EXPECT_EQ(3u, r.frames.size());
 }
+
+#ifdef ZETTRIK_ZLIB
+// A log of several blocks with some bad lines and a cut end.
+std::string mixed(size_t size) {
+  std::mt19937 rng(2026);
+  std::string log;
+  while (log.size() < size)
+    log += rng() % 9 ? good : "x\"y\n";
+  return log + "cut";
+}
+
+TEST(Inflate, EveryInflaterGivesWhatThePlainLogGives) {
+  std::string log = mixed(3u << 20);
+  result want = run(log);
+  size_t a = log.size() / 3, b = 2 * log.size() / 3;
+  const std::string files[] = {
+      gz(log),
+      // members one after another, of several levels, and zeros after them
+      gz(log.substr(0, a), 1) + gz(log.substr(a, b - a), 9) + gz(log.substr(b)) +
+          std::string(1000, '\0'),
+  };
+  std::vector<std::pair<const char*, how*>> all = inflaters();
+  all.push_back({"start", [](input* in) { return start(in, in->fd); }});
+  for (const std::string& file : files)
+    for (auto& f : all) {
+      result r = through(file, f.second);
+      EXPECT_EQ("", differs(r.csv, want.csv)) << f.first;
+      EXPECT_EQ(want.faulty, r.faulty) << f.first;
+      EXPECT_EQ(want.frames.size(), r.frames.size()) << f.first;
+      EXPECT_FALSE(r.unread) << f.first;
+    }
+}
+
+TEST(Inflate, DamageIsReportedAfterWhatCameBefore) {
+  std::string log = mixed(1u << 20);
+  std::string want = run(log).csv;
+  std::string data = gz(log);
+  // Damage that every inflater must find, after every line before it.
+  const std::string found[] = {
+      data.substr(0, data.size() / 2),                        // cut short
+      data.substr(0, 5),                                      // in the header
+      data + "x",                                             // not a member after the last
+      data + std::string(10, '\0') + "\x1f",                  // something after the zeros
+      data.substr(0, data.size() - 8) + std::string(8, 'c'),  // a wrong checksum
+  };
+  for (const std::string& file : found)
+    for (auto& f : inflaters()) {
+      result r = through(file, f.second);
+      EXPECT_TRUE(r.unread) << f.first << ", " << file.size() << " bytes";
+      EXPECT_EQ(0u, want.rfind(r.csv, 0)) << f.first << ": not what came before";
+    }
+  // A bit turned anywhere: the inflaters agree on whether it is damage (a
+  // few header bytes are checked by nothing), and one has made at most what
+  // the other made before it stopped.
+  std::mt19937 rng(8);
+  for (int i = 0; i < 40; i++) {
+    std::string file = data;
+    file[rng() % file.size()] ^= (char)(1 << (rng() % 8));
+    std::vector<result> seen;
+    for (auto& f : inflaters())
+      seen.push_back(through(file, f.second));
+    for (size_t k = 1; k < seen.size(); k++) {
+      const std::string& shorter =
+          std::min(seen[0].csv, seen[k].csv, [](auto& x, auto& y) { return x.size() < y.size(); });
+      const std::string& longer = &shorter == &seen[0].csv ? seen[k].csv : seen[0].csv;
+      EXPECT_EQ(seen[0].unread, seen[k].unread) << "bit turned, round " << i;
+      EXPECT_EQ(0u, longer.rfind(shorter, 0)) << "bit turned, round " << i;
+    }
+  }
+}
+#endif
 
 }  // namespace
 

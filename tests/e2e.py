@@ -561,6 +561,72 @@ class Surroundings(Case):
         self.assertEqual(text(NOSOURCE % name), self.run_in(name, "a.csv"))
 
 
+class Compressed(Case):
+    """A log compressed with gzip is inflated as it is read, whatever its
+    name; damage is reported after what came before it was converted."""
+
+    def sample(self):
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            log = f.read()
+        with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
+            want = csv(f.read())
+        return log, want, reference(log)[1]
+
+    def test_whole_logs(self):
+        import gzip
+        log, want, faulty = self.sample()
+        half = log.index(b"\n", len(log) // 2) + 1
+        for name, data in (
+                ("access.log.2.gz", gzip.compress(log, 6)),
+                ("rotated", gzip.compress(log, 1)),  # any name
+                ("two.gz", gzip.compress(log[:half]) + gzip.compress(log[half:]) + b"\0" * 300)):
+            self.write(name, data)
+            self.assertEqual(self.converted(log.count(b"\n"), faulty, name), self.run_in(name, "a.csv"))
+            self.assertEqual(want, self.read("a.csv"), name)
+        # A plain log named .gz is read as it is.
+        self.write("plain.gz", log)
+        self.assertEqual(self.converted(log.count(b"\n"), faulty, "plain.gz"),
+                         self.run_in("plain.gz", "a.csv"))
+        self.assertEqual(want, self.read("a.csv"))
+
+    def test_damage_is_reported_after_the_lines_before_it(self):
+        import gzip
+        import zlib
+        log = GOOD * 20000  # 2 MB: more than one block
+        data = gzip.compress(log)
+        middle = len(data) // 2
+        for why, at, damaged in (
+                ("cut short", middle, data[:middle]),
+                ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0xff]) + data[middle + 1:]),
+                ("bad checksum", len(data) - 8, data[:-8] + bytes([data[-8] ^ 1]) + data[-7:]),
+                ("garbage after", len(data), data + b"not gzip\n")):
+            # What comes out before the damage is found: up to near it at
+            # once, from there a byte at a time.
+            inflate = zlib.decompressobj(16 + 15)
+            before = inflate.decompress(damaged[:at - 64])
+            try:
+                for i in range(at - 64, len(damaged)):
+                    before += inflate.decompress(damaged[i:i + 1])
+            except zlib.error:
+                pass
+            want, faulty = reference(before)
+            self.write("a.log.gz", damaged)
+            out = self.run_in("a.log.gz", "a.csv")
+            self.assertEqual(self.converted(before.count(b"\n"), faulty, "a.log.gz") +
+                             text(NOSOURCE % "a.log.gz"), out, why)
+            self.assertEqual(csv(want), self.read("a.csv"), why)
+
+    @unittest.skipUnless(POSIX, "pipes of this system")
+    def test_from_a_pipe(self):
+        import gzip
+        log, want, faulty = self.sample()
+        self.write("a.log.gz", gzip.compress(log))
+        with open(self.path("a.log.gz"), "rb") as f:
+            out = self.run_in("/dev/stdin", "a.csv", stdin=f)
+        self.assertEqual(self.converted(log.count(b"\n"), faulty, "/dev/stdin"), out)
+        self.assertEqual(want, self.read("a.csv"))
+
+
 @unittest.skipUnless(os.environ.get("ZETTRIK_HUGE"), "set ZETTRIK_HUGE=1 for the multi-gigabyte cases")
 @unittest.skipUnless(POSIX, "pipes of this system")
 class Huge(Case):
@@ -587,6 +653,30 @@ class Huge(Case):
         self.assertTrue(out.endswith(frames(2) + text(SUMMARY % 1)), out[-100:])
         self.assertEqual(GOODCSV, self.read("a.csv"))
         self.assertLess(peak[0], 8 * 1024)  # KiB
+
+    def test_a_compressed_bomb_costs_no_memory(self):
+        # A few megabytes that inflate to a line of three gigabytes, then a
+        # good line: the line is skipped, the good one converted.
+        import zlib
+        squeeze = zlib.compressobj(9, zlib.DEFLATED, 16 + 15)
+        parts = [squeeze.compress(b"x" * (1 << 24)) for _ in range(3 << 6)]
+        bomb = b"".join(parts) + squeeze.compress(b"\n" + GOOD) + squeeze.flush()
+        self.assertLess(len(bomb), 8 << 20)
+        self.write("bomb.gz", bomb)
+        p = subprocess.Popen([PROGRAM, "bomb.gz", "a.csv"], cwd=self.dir, stdout=subprocess.PIPE)
+        peak = 0
+        while p.poll() is None:
+            try:
+                with open("/proc/%d/status" % p.pid) as f:
+                    peak = max([peak] + [int(l.split()[1]) for l in f if l.startswith("VmHWM")])
+            except OSError:
+                break
+            time.sleep(0.05)
+        out = p.stdout.read()
+        self.assertEqual(0, p.wait())
+        self.assertTrue(out.endswith(frames(2) + text(SUMMARY % 1)), out[-100:])
+        self.assertEqual(GOODCSV, self.read("a.csv"))
+        self.assertLess(peak, 8 * 1024)  # KiB
 
     def test_three_billion_rejected_lines_are_counted_exactly(self):
         import threading

@@ -140,6 +140,57 @@ inline result feed(const std::string& log, unsigned seed) {
 }
 #endif
 
+#ifdef ZETTRIK_ZLIB
+#include <zlib.h>
+
+// The log as one gzip member, made by zlib at the given level.
+inline std::string gz(const std::string& log, int level = 6) {
+  z_stream z = {};
+  deflateInit2(&z, level, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, log.size()), '\0');
+  z.next_in = (Bytef*)log.data();
+  z.avail_in = (uInt)log.size();
+  z.next_out = (Bytef*)&out[0];
+  z.avail_out = (uInt)out.size();
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+#endif
+
+// A source for the bytes of a file: how sets it up once plain() has.
+typedef bool how(input* in);
+
+// Converts the bytes in file through the source that how makes of them, or
+// plain where how is nullptr.
+inline result through(const std::string& file, how* make) {
+  FILE* source = tmpfile();
+  fwrite(file.data(), 1, file.size(), source);
+  fflush(source);
+  rewind(source);
+  input in;
+  plain(&in, fileno(source));
+  if (make && !make(&in))
+    abort();
+  result r = caught(&in);
+  finish(&in);
+  fclose(source);
+  return r;
+}
+
+// Every inflater that this build has, by name, and start(), which chooses.
+inline std::vector<std::pair<const char*, how*>> inflaters() {
+  std::vector<std::pair<const char*, how*>> all;
+#ifdef ZETTRIK_ISAL
+  all.push_back({"isal", inflateisal});
+#endif
+#ifdef ZETTRIK_ZLIB
+  all.push_back({"zlib", inflatezlib});
+#endif
+  return all;
+}
+
 struct outcome {
   std::string bytes;         // the input after the scan
   std::vector<size_t> ends;  // where each told line ends, as offsets

@@ -1,0 +1,60 @@
+// Compresses arbitrary bytes as a log, in one gzip member or several, and
+// damages the result now and then (cut short, a bit turned); feeds it to
+// every inflater and holds them to the plain log and to each other: whole,
+// they give what the plain log gives (the CSV, the count, the frames, no
+// read error); damaged, they agree on the damage, and one has made at most
+// what the other made before it stopped. The first three bytes choose the
+// members, the cut and the bit.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+static void fail(const char* what, const char* name, const std::string& d) {
+  fprintf(stderr, "%s: %s %s\n", name, what, d.c_str());
+  abort();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3)
+    return 0;
+  std::string log((const char*)data + 3, size - 3);
+  size_t members = 1 + data[0] % 3;
+  std::string file;
+  for (size_t i = 0; i < members; i++)
+    file += gz(log.substr(log.size() * i / members, log.size() / members + members), 1 + i * 4);
+  bool damaged = data[1] != 0 || data[2] != 0;
+  if (data[1] != 0)
+    file.resize(file.size() * data[1] / 256);  // cut short
+  if (data[2] != 0 && !file.empty())
+    file[data[2] * 7919u % file.size()] ^= (char)(1 << (data[2] % 8));
+  // Each member holds log.size() / members + members bytes from its start,
+  // so the members overlap; the plain log is what they hold together.
+  std::string whole;
+  for (size_t i = 0; i < members; i++)
+    whole += log.substr(log.size() * i / members, log.size() / members + members);
+
+  result want = run(whole);
+  std::vector<std::pair<const char*, result>> seen;
+  for (auto& f : inflaters())
+    seen.push_back({f.first, through(file, f.second)});
+  for (auto& s : seen) {
+    const result& r = s.second;
+    if (!damaged) {
+      std::string d = differs(r.csv, want.csv);
+      if (!d.empty() || r.faulty != want.faulty || r.frames.size() != want.frames.size() ||
+          r.unread)
+        fail("whole, but not what the plain log gives:", s.first, d);
+    }
+    const result& first = seen[0].second;
+    const std::string& shorter = r.csv.size() < first.csv.size() ? r.csv : first.csv;
+    const std::string& longer = r.csv.size() < first.csv.size() ? first.csv : r.csv;
+    if (r.unread != first.unread || longer.compare(0, shorter.size(), shorter) != 0)
+      fail("does not agree with", s.first, seen[0].first);
+  }
+  return 0;
+}
