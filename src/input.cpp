@@ -88,17 +88,20 @@ static bool refill(input* in, gzip* g) {
   return n >= 0;
 }
 
-// Inflates up to n bytes into buf. More compressed bytes are read only while
-// nothing has been made, so that what there is goes on before a wait. After
-// damage, what was made before it is handed on first, and the next read
-// fails.
+// Inflates n bytes into buf, or fewer at the end of the log or before
+// damage; after damage, what was made before it is handed on first, and the
+// next read fails. Blocks are filled whole: the two workers take turns at
+// inflating, and a short block leaves the inflater idle while both scan.
+// (Measured on 500 MB compressed to 51 MB: handing on what there was when
+// the compressed bytes ran out made every other block about 0.28 MB, and a
+// conversion into /dev/null took 0.33 s where inflating alone takes 0.23 s.)
+// A compressed log growing slowly in a pipe thus shows progress a block at
+// a time, not a line at a time.
 static long readgzip(input* in, char* buf, size_t n) {
   gzip* g = (gzip*)in->state;
   size_t made = 0;
   while (made < n && g->phase != BROKEN) {
     if (g->avail == 0 && !g->ended) {
-      if (made > 0)
-        break;
       if (!refill(in, g)) {
         g->phase = BROKEN;
         break;
