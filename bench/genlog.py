@@ -7,8 +7,12 @@ same arguments: the shipped sample and the benchmark's large logs.
 About PERCENT of the lines are malformed, of the kinds that a converter must
 reject: the common format without referrer and agent, an escaped quote in the
 request, two spaces between fields, a tab for a space, an empty line, a line
-cut short, a stray bracket. Everything here is made up: the addresses are from
-the documentation ranges, the hosts and agents invented.
+cut short, a stray bracket. The good lines hold what trips up spreadsheets:
+addresses whose last three groups have three digits (read as one number with
+thousands separators where the dot is one), client-sent fields that begin
+with "=" (read as formulas), user agents with semicolons. Everything here is
+made up: the addresses are from the documentation ranges or random, the hosts
+and agents invented.
 """
 import argparse
 import random
@@ -22,18 +26,21 @@ PATHS = ["/", "/index.html", "/news/2026/12/", "/img/logo.png", "/css/site.css",
 METHODS = ["GET"] * 8 + ["POST", "HEAD", "PUT", "DELETE"]
 STATUS = [200] * 12 + [204, 301, 302, 304, 304, 400, 403, 404, 404, 500, 503]
 REFERRERS = ["-", "-", "https://www.example.org/", "https://example.net/start?x=1",
-             "http://intranet.example.com/wiki/Main Page"]
+             "http://intranet.example.com/wiki/Main Page", "=1+1"]
 AGENTS = ["Mozilla/5.0 (X11; Linux x86_64; rv:120.0) Gecko/20100101 Firefox/120.0",
           "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko)",
           "Mozilla/4.0 [en] (WinNT; I)",
           "curl/8.5.0", "Wget/1.21.4", "ExampleBot/2.1 (+https://example.com/bot)",
           "-"]
-USERS = ["-"] * 10 + ["anna", "bernd", "svc-backup"]
+USERS = ["-"] * 10 + ["anna", "bernd", "svc-backup", "=2+3"]
 
 
 def address(rng):
     if rng.random() < 0.1:
         return "2001:db8::%x" % rng.randrange(1, 0xffff)
+    if rng.random() < 0.25:  # such as 16.105.254.175
+        return "%d.%d.%d.%d" % (rng.randrange(1, 224), rng.randrange(100, 256),
+                                rng.randrange(100, 256), rng.randrange(100, 256))
     return "%s.%d" % (rng.choice(["192.0.2", "198.51.100", "203.0.113"]), rng.randrange(1, 255))
 
 
