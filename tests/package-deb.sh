@@ -22,7 +22,7 @@ dpkg --root="$root" --force-depends -i "$deb" >"$root/dpkg.log" 2>&1 || { cat "$
 rm "$root/dpkg.log"
 dpkg --root="$root" -s zettrik | grep -q '^Status: install ok installed'
 for f in usr/bin/zettrik usr/share/man/man1/zettrik.1 usr/share/doc/zettrik/copyright \
-         usr/share/doc/zettrik/README.md; do
+         usr/share/doc/zettrik/README.md usr/share/doc/zettrik/zettrik.html; do
   [ -f "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 "$root/usr/bin/zettrik" "$top/examples/access.log" "$root/access.csv" >/dev/null

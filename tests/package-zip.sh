@@ -1,7 +1,7 @@
 #!/bin/sh
 # Makes the zip package in the Windows build folder given, unpacks it, and
 # converts the sample log with the zettrik.exe it holds, under the emulator
-# given after the folder.
+# given after the folder; the German manual must be in it as HTML.
 #   tests/package-zip.sh BUILD EMULATOR...
 set -eu
 build=$(cd "$1" && pwd)
@@ -13,10 +13,11 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 (cd "$dir" && unzip -q "$zip")
 folder="$dir/$(basename "$zip" .zip)"
-for f in zettrik.exe README.md LICENSE; do
+for f in zettrik.exe README.md LICENSE zettrik.html; do
   [ -f "$folder/$f" ] || { echo "missing from the zip: $f"; exit 1; }
 done
 cp "$top/examples/access.log" "$dir/access.log"
 (cd "$dir" && "$@" "$folder/zettrik.exe" access.log access.csv >/dev/null)
 sed 's/$/\r/' "$top/examples/access.csv" | cmp - "$dir/access.csv"
+grep -q 'Semikolon' "$folder/zettrik.html"
 echo "package: $(basename "$zip") holds a zettrik.exe that converts the sample"
