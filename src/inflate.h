@@ -18,6 +18,7 @@ struct gzip {
   size_t avail;                // how many are left
   bool ended;                  // the descriptor has no more
   int phase;                   // see readgzip() in input.cpp
+  bool fresh;                  // a member begins; its header is not looked at yet
   void* lib;                   // the library's own state
   // Inflates from next and avail into out, at most n bytes, and moves next
   // and avail on; returns the bytes made and sets *found.

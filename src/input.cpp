@@ -78,14 +78,25 @@ enum {
   BROKEN,   // damaged or unreadable: every read fails from here on
 };
 
-// Reads more compressed bytes, when all that were read are taken; false
-// when reading failed.
+// Reads more compressed bytes after those not yet taken; false when reading
+// failed.
 static bool refill(input* in, gzip* g) {
-  long n = sysread(in->fd, g->buf, sizeof g->buf);
+  memmove(g->buf, g->next, g->avail);
   g->next = g->buf;
-  g->avail = n > 0 ? (size_t)n : 0;
+  long n = sysread(in->fd, g->buf + g->avail, sizeof g->buf - g->avail);
+  g->avail += n > 0 ? (size_t)n : 0;
   g->ended = n == 0;
   return n >= 0;
+}
+
+// Whether the header of the member at g->next may go to the library, with
+// its first four bytes at hand. gzip refuses a member whose reserved flag
+// bits (0xE0 of the fourth byte) are set, as RFC 1952 asks, and so does
+// zlib, but ISA-L takes it: it is refused here, so that every inflater, and
+// the program on every platform, gives the same verdict. The library checks
+// the rest of the header.
+static bool plausible(const gzip* g) {
+  return g->avail < 4 || (g->next[3] & 0xe0) == 0;
 }
 
 // Inflates n bytes into buf, or fewer at the end of the log or before
@@ -101,14 +112,19 @@ static long readgzip(input* in, char* buf, size_t n) {
   gzip* g = (gzip*)in->state;
   size_t made = 0;
   while (made < n && g->phase != BROKEN) {
-    if (g->avail == 0 && !g->ended) {
+    bool short4 = g->phase == MEMBER && g->fresh && g->avail < 4;
+    if ((g->avail == 0 || short4) && !g->ended) {
       if (!refill(in, g)) {
         g->phase = BROKEN;
         break;
       }
       continue;
     }
-    if (g->phase == MEMBER) {
+    if (g->phase == MEMBER && g->fresh) {
+      g->fresh = false;
+      if (!plausible(g))
+        g->phase = BROKEN;
+    } else if (g->phase == MEMBER) {
       int found = GOING;
       made += g->step(g, buf + made, n - made, &found);
       // Cut short: the member would go on past the end of the log.
@@ -122,6 +138,7 @@ static long readgzip(input* in, char* buf, size_t n) {
     } else if (g->phase == BETWEEN && g->next[0] != 0) {
       g->reset(g);  // another member; the library tells damage in its header
       g->phase = MEMBER;
+      g->fresh = true;
     } else {
       // Zeros after the last member, as some tools pad a file, are passed
       // over, as gzip does; anything after them is damage.
@@ -155,6 +172,7 @@ bool inflating(input* in, gzip* g) {
   in->held = 0;
   g->ended = false;
   g->phase = MEMBER;
+  g->fresh = true;
   in->state = g;
   in->read = readgzip;
   in->end = endgzip;

@@ -253,6 +253,8 @@ TEST(Inflate, DamageIsReportedAfterWhatCameBefore) {
       data + "x",                                             // not a member after the last
       data + std::string(10, '\0') + "\x1f",                  // something after the zeros
       data.substr(0, data.size() - 8) + std::string(8, 'c'),  // a wrong checksum
+      data.substr(0, 3) + '\x20' + data.substr(4),            // a reserved flag bit
+      data + data.substr(0, 3) + '\x80' + data.substr(4),     // the same in member two
   };
   for (const std::string& file : found)
     for (auto& f : inflaters()) {
