@@ -1,6 +1,7 @@
 // The files on Windows. Names are taken and opened in UTF-16 throughout, and
 // which file a name means is decided on the open handles: a file is known by
-// the serial number of its volume and its index there.
+// the serial number of its volume and its id there.
+
 // FILE_ID_INFO came with Windows 8; older systems take the fallback.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0602
