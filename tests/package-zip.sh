@@ -19,5 +19,5 @@ done
 cp "$top/examples/access.log" "$dir/access.log"
 (cd "$dir" && "$@" "$folder/zettrik.exe" access.log access.csv >/dev/null)
 sed 's/$/\r/' "$top/examples/access.csv" | cmp - "$dir/access.csv"
-grep -q 'Semikolon' "$folder/zettrik.html"
+grep -q 'CSV:59,34,76,1,1/2' "$folder/zettrik.html"  # the import instructions
 echo "package: $(basename "$zip") holds a zettrik.exe that converts the sample"
