@@ -63,6 +63,11 @@ FILE* openread(const char* path) {
 // with the log and with standard output, and emptied only then: whatever the
 // name (a link, /dev/fd/N, /proc/self/fd/N) and however it changes meanwhile,
 // what is emptied is the file that was compared.
+//
+// Only a file with bytes in it is emptied; a FIFO or a device has nothing to
+// empty, and a file just made is empty. ext4 takes a truncation to zero as a
+// file being replaced and writes all of it back at close: a 500 MB
+// conversion into a new file took 0.22-0.24 s with it, 0.16-0.17 s without.
 int openwrite(const char* path, FILE* log, FILE** target) {
   struct stat st, other;
   int verdict = UNWRITABLE;
@@ -80,8 +85,8 @@ int openwrite(const char* path, FILE* log, FILE** target) {
       verdict = ISLOG;
     else if (S_ISREG(st.st_mode) && fstat(STDOUT_FILENO, &other) == 0 && identical(st, other))
       verdict = ISSTDOUT;
-    else if (!S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0)
-      verdict = OPENED;  // only a file is emptied; a FIFO or a device has nothing to empty
+    else if (!S_ISREG(st.st_mode) || st.st_size == 0 || ftruncate(fd, 0) == 0)
+      verdict = OPENED;
   }
   if (verdict == OPENED)
     *target = fdopen(fd, "wb");
