@@ -273,11 +273,8 @@ TEST(Inflate, DamageIsReportedAfterWhatCameBefore) {
     for (auto& f : inflaters())
       seen.push_back(through(file, f.second));
     for (size_t k = 1; k < seen.size(); k++) {
-      const std::string& shorter =
-          std::min(seen[0].csv, seen[k].csv, [](auto& x, auto& y) { return x.size() < y.size(); });
-      const std::string& longer = &shorter == &seen[0].csv ? seen[k].csv : seen[0].csv;
       EXPECT_EQ(seen[0].unread, seen[k].unread) << "bit turned, round " << i;
-      EXPECT_EQ(0u, longer.rfind(shorter, 0)) << "bit turned, round " << i;
+      EXPECT_TRUE(nested(seen[0].csv, seen[k].csv)) << "bit turned, round " << i;
     }
   }
 }

@@ -201,16 +201,55 @@ class Conversion(Case):
         self.assertEqual(csv(GOODCSV * 9), self.read("a.csv"))
 
     def test_sample_log(self):
+        # As it is, and compressed with gzip: inflated as it is read, told by
+        # its first bytes and not by its name, in one member or several with
+        # zeros after them; a plain log named .gz is read as it is.
+        import gzip
         with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
             log = f.read()
         want, faulty = reference(log)
         self.assertGreater(faulty, 5)  # the sample keeps some malformed lines
-        self.write("a.log", log)
-        self.assertEqual(self.converted(log.count(b"\n"), faulty), self.run_in("a.log", "a.csv"))
-        self.assertEqual(csv(want), self.read("a.csv"))
-        # The CSV shipped beside the sample is what the program makes of it.
-        with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
-            self.assertEqual(csv(f.read()), self.read("a.csv"))
+        half = log.index(b"\n", len(log) // 2) + 1
+        for name, data in (
+                ("a.log", log),
+                ("access.log.2.gz", gzip.compress(log, 6)),
+                ("rotated", gzip.compress(log, 1)),
+                ("two.gz", gzip.compress(log[:half]) + gzip.compress(log[half:]) + b"\0" * 300),
+                ("plain.gz", log)):
+            self.write(name, data)
+            self.assertEqual(self.converted(log.count(b"\n"), faulty, name),
+                             self.run_in(name, "a.csv"))
+            self.assertEqual(csv(want), self.read("a.csv"), name)
+            # The CSV shipped beside the sample is what the program makes of it.
+            with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
+                self.assertEqual(csv(f.read()), self.read("a.csv"), name)
+
+    def test_damage_is_reported_after_the_lines_before_it(self):
+        import gzip
+        import zlib
+        log = GOOD * 20000  # 2 MB: more than one block
+        data = gzip.compress(log)
+        middle = len(data) // 2
+        for why, at, damaged in (
+                ("cut short", middle, data[:middle]),
+                ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0xff]) + data[middle + 1:]),
+                ("bad checksum", len(data) - 8, data[:-8] + bytes([data[-8] ^ 1]) + data[-7:]),
+                ("garbage after", len(data), data + b"not gzip\n")):
+            # What comes out before the damage is found: up to near it at
+            # once, from there a byte at a time.
+            inflate = zlib.decompressobj(16 + 15)
+            before = inflate.decompress(damaged[:at - 64])
+            try:
+                for i in range(at - 64, len(damaged)):
+                    before += inflate.decompress(damaged[i:i + 1])
+            except zlib.error:
+                pass
+            want, faulty = reference(before)
+            self.write("a.log.gz", damaged)
+            out = self.run_in("a.log.gz", "a.csv")
+            self.assertEqual(self.converted(before.count(b"\n"), faulty, "a.log.gz") +
+                             text(NOSOURCE % "a.log.gz"), out, why)
+            self.assertEqual(csv(want), self.read("a.csv"), why)
 
     def test_long_lines(self):
         pad = 65535 - len(GOOD)
@@ -251,11 +290,17 @@ class Posix(Case):
                          text(NOSOURCE % "/proc/self/mem"), out)
 
     def test_source_from_a_pipe(self):
-        self.write("a.log", GOOD + BAD)
-        with open(self.path("a.log"), "rb") as log:
-            out = self.run_in("/dev/stdin", "a.csv", stdin=log)
-        self.assertEqual(self.converted(2, 1, source="/dev/stdin"), out)
-        self.assertEqual(GOODCSV, self.read("a.csv"))
+        import gzip
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            sample = f.read()
+        want, faulty = reference(sample)
+        for log, made, lines, bad in ((GOOD + BAD, GOODCSV, 2, 1),
+                                      (gzip.compress(sample), want, sample.count(b"\n"), faulty)):
+            self.write("a.log", log)
+            with open(self.path("a.log"), "rb") as f:
+                out = self.run_in("/dev/stdin", "a.csv", stdin=f)
+            self.assertEqual(self.converted(lines, bad, source="/dev/stdin"), out)
+            self.assertEqual(made, self.read("a.csv"))
 
 
 @unittest.skipUnless(WINDOWS, "Windows line ends and start-up code")
@@ -559,72 +604,6 @@ class Surroundings(Case):
                          onpty([name, "a.csv"], self.dir))
         # Redirected, the name stays as it is.
         self.assertEqual(text(NOSOURCE % name), self.run_in(name, "a.csv"))
-
-
-class Compressed(Case):
-    """A log compressed with gzip is inflated as it is read, whatever its
-    name; damage is reported after what came before it was converted."""
-
-    def sample(self):
-        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
-            log = f.read()
-        with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
-            want = csv(f.read())
-        return log, want, reference(log)[1]
-
-    def test_whole_logs(self):
-        import gzip
-        log, want, faulty = self.sample()
-        half = log.index(b"\n", len(log) // 2) + 1
-        for name, data in (
-                ("access.log.2.gz", gzip.compress(log, 6)),
-                ("rotated", gzip.compress(log, 1)),  # any name
-                ("two.gz", gzip.compress(log[:half]) + gzip.compress(log[half:]) + b"\0" * 300)):
-            self.write(name, data)
-            self.assertEqual(self.converted(log.count(b"\n"), faulty, name), self.run_in(name, "a.csv"))
-            self.assertEqual(want, self.read("a.csv"), name)
-        # A plain log named .gz is read as it is.
-        self.write("plain.gz", log)
-        self.assertEqual(self.converted(log.count(b"\n"), faulty, "plain.gz"),
-                         self.run_in("plain.gz", "a.csv"))
-        self.assertEqual(want, self.read("a.csv"))
-
-    def test_damage_is_reported_after_the_lines_before_it(self):
-        import gzip
-        import zlib
-        log = GOOD * 20000  # 2 MB: more than one block
-        data = gzip.compress(log)
-        middle = len(data) // 2
-        for why, at, damaged in (
-                ("cut short", middle, data[:middle]),
-                ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0xff]) + data[middle + 1:]),
-                ("bad checksum", len(data) - 8, data[:-8] + bytes([data[-8] ^ 1]) + data[-7:]),
-                ("garbage after", len(data), data + b"not gzip\n")):
-            # What comes out before the damage is found: up to near it at
-            # once, from there a byte at a time.
-            inflate = zlib.decompressobj(16 + 15)
-            before = inflate.decompress(damaged[:at - 64])
-            try:
-                for i in range(at - 64, len(damaged)):
-                    before += inflate.decompress(damaged[i:i + 1])
-            except zlib.error:
-                pass
-            want, faulty = reference(before)
-            self.write("a.log.gz", damaged)
-            out = self.run_in("a.log.gz", "a.csv")
-            self.assertEqual(self.converted(before.count(b"\n"), faulty, "a.log.gz") +
-                             text(NOSOURCE % "a.log.gz"), out, why)
-            self.assertEqual(csv(want), self.read("a.csv"), why)
-
-    @unittest.skipUnless(POSIX, "pipes of this system")
-    def test_from_a_pipe(self):
-        import gzip
-        log, want, faulty = self.sample()
-        self.write("a.log.gz", gzip.compress(log))
-        with open(self.path("a.log.gz"), "rb") as f:
-            out = self.run_in("/dev/stdin", "a.csv", stdin=f)
-        self.assertEqual(self.converted(log.count(b"\n"), faulty, "/dev/stdin"), out)
-        self.assertEqual(want, self.read("a.csv"))
 
 
 @unittest.skipUnless(os.environ.get("ZETTRIK_HUGE"), "set ZETTRIK_HUGE=1 for the multi-gigabyte cases")

@@ -105,13 +105,37 @@ inline result caught(FILE* source) {
   return r;
 }
 
-// Converts log from a temporary file.
-inline result run(const std::string& log) {
+// A source for the bytes of a file: how sets it up once plain() has.
+typedef bool how(input* in);
+
+// Converts the bytes in file through the source that how makes of them, or
+// plain where how is nullptr.
+inline result through(const std::string& file, how* make) {
   FILE* source = tmpfile();
-  fwrite(log.data(), 1, log.size(), source);
+  fwrite(file.data(), 1, file.size(), source);
   fflush(source);
   rewind(source);
-  return caught(source);
+  input in;
+  plain(&in, fileno(source));
+  if (make && !make(&in))
+    abort();
+  result r = caught(&in);
+  finish(&in);
+  fclose(source);
+  return r;
+}
+
+// Converts log from a temporary file, as it is.
+inline result run(const std::string& log) {
+  return through(log, nullptr);
+}
+
+// Whether the shorter of a and b is how the longer begins: what an inflater
+// that stopped earlier made, against one that went on further.
+inline bool nested(const std::string& a, const std::string& b) {
+  const std::string& shorter = a.size() < b.size() ? a : b;
+  const std::string& longer = a.size() < b.size() ? b : a;
+  return longer.compare(0, shorter.size(), shorter) == 0;
 }
 
 #ifndef _WIN32
@@ -158,26 +182,6 @@ inline std::string gz(const std::string& log, int level = 6) {
   return out;
 }
 #endif
-
-// A source for the bytes of a file: how sets it up once plain() has.
-typedef bool how(input* in);
-
-// Converts the bytes in file through the source that how makes of them, or
-// plain where how is nullptr.
-inline result through(const std::string& file, how* make) {
-  FILE* source = tmpfile();
-  fwrite(file.data(), 1, file.size(), source);
-  fflush(source);
-  rewind(source);
-  input in;
-  plain(&in, fileno(source));
-  if (make && !make(&in))
-    abort();
-  result r = caught(&in);
-  finish(&in);
-  fclose(source);
-  return r;
-}
 
 // Every inflater that this build has, by name, and start(), which chooses.
 inline std::vector<std::pair<const char*, how*>> inflaters() {
