@@ -1,4 +1,6 @@
-// The inflater on Windows, and on Linux where ISA-L is missing: zlib.
+// The inflater on Windows, and on Linux where ISA-L is missing: zlib. It
+// inflates raw deflate data only; the framing reads the gzip header and
+// trailer.
 #include <stdlib.h>
 #include <zlib.h>
 
@@ -29,11 +31,15 @@ static void releasezlib(gzip* g) {
   free(g->lib);
 }
 
+static uint32_t sumzlib(uint32_t crc, const unsigned char* p, size_t n) {
+  return (uint32_t)crc32(crc, p, (uInt)n);  // n is at most a block
+}
+
 bool inflatezlib(input* in) {
   gzip* g = (gzip*)malloc(sizeof(gzip));
   z_stream* z = (z_stream*)calloc(1, sizeof(z_stream));
-  // 16 + 15: a gzip wrapper only, with the largest window.
-  if (g == nullptr || z == nullptr || inflateInit2(z, 16 + MAX_WBITS) != Z_OK) {
+  // -15: raw deflate, with the largest window.
+  if (g == nullptr || z == nullptr || inflateInit2(z, -MAX_WBITS) != Z_OK) {
     free(g);
     free(z);
     return false;
@@ -42,5 +48,6 @@ bool inflatezlib(input* in) {
   g->step = stepzlib;
   g->reset = resetzlib;
   g->release = releasezlib;
+  g->sum = sumzlib;
   return inflating(in, g);
 }

@@ -5,6 +5,7 @@
 #define ZETTRIK_INPUT_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 struct input {
   // Reads up to n bytes of the log into buf. Returns how many; 0 at the end
@@ -18,26 +19,39 @@ struct input {
   void* state;  // what the source keeps between reads
   // The first bytes of the descriptor, read by start() to tell a compressed
   // log from a plain one; a source hands them on before anything else.
-  unsigned char head[2];
+  unsigned char head[8];
   size_t held;
+  int64_t taken;  // the bytes taken from fd so far
 };
 
 // Sets in up to read the log from fd as it is.
 void plain(input* in, int fd);
 
-// Sets in up to read the log from fd: inflated where its first two bytes
-// are those of gzip (0x1F 0x8B), whatever its name; as it is otherwise.
-// Returns false when there was no memory for the inflater.
+// Sets in up to read the log from fd, by the bytes it begins with, whatever
+// its name: inflated where they are gzip's; refused, every read failing,
+// where they are those of a compressed format that is not read here; as it
+// is otherwise. Returns false when there was no memory for the inflater.
 bool start(input* in, int fd);
 
 // Releases what start() or an inflater took.
 void finish(input* in);
 
+// Reads up to n bytes from the descriptor, as the sources do. At the end of
+// a regular file that is now shorter than what was taken of it, the log was
+// cut while it was read (as logrotate's copytruncate does): that is a read
+// error, -1, and not the end of the log.
+long take(input* in, void* buf, size_t n);
+
+// Whether the n bytes at p begin as a compressed file does: gzip's, or that
+// of any other format in the table in input.cpp.
+bool compressed(const unsigned char* p, size_t n);
+
 // The inflaters, for start() and the tests: each sets in up to inflate the
 // bytes of in->head and then of in->fd, a gzip member after another, as
 // gzip does; zero bytes after the last member are passed over, anything
-// else is damage, as are corrupt data and a member cut short. Each returns
-// false when there was no memory for it.
+// else is damage, as are corrupt data, a wrong checksum, a member cut short
+// and an inflated log that is itself compressed. Each returns false when
+// there was no memory for it.
 #ifdef ZETTRIK_ISAL
 bool inflateisal(input* in);
 #endif

@@ -96,31 +96,36 @@ inline result caught(input* in) {
   return r;
 }
 
+// A source for the bytes of a file: how sets it up once plain() has.
+typedef bool how(input* in);
+
+// Converts the bytes that come from fd through the source that make sets up
+// (the log as it is where make is nullptr).
+inline result from(int fd, how* make) {
+  input in;
+  plain(&in, fd);
+  if (make && !make(&in))
+    abort();
+  result r = caught(&in);
+  finish(&in);
+  return r;
+}
+
 // Converts the log from the file it is in, as it is.
 inline result caught(FILE* source) {
-  input in;
-  plain(&in, fileno(source));
-  result r = caught(&in);
+  result r = from(fileno(source), nullptr);
   fclose(source);
   return r;
 }
 
-// A source for the bytes of a file: how sets it up once plain() has.
-typedef bool how(input* in);
-
-// Converts the bytes in file through the source that how makes of them, or
-// plain where how is nullptr.
+// Converts the bytes in file, from a temporary file, through the source
+// that make sets up.
 inline result through(const std::string& file, how* make) {
   FILE* source = tmpfile();
   fwrite(file.data(), 1, file.size(), source);
   fflush(source);
   rewind(source);
-  input in;
-  plain(&in, fileno(source));
-  if (make && !make(&in))
-    abort();
-  result r = caught(&in);
-  finish(&in);
+  result r = from(fileno(source), make);
   fclose(source);
   return r;
 }
@@ -139,26 +144,38 @@ inline bool nested(const std::string& a, const std::string& b) {
 }
 
 #ifndef _WIN32
-// Converts log as it comes through a pipe, written in pieces of random sizes
-// from seed: mostly a few hundred bytes, now and then up to 100 KB. Reads
-// from a pipe return what has arrived, so blocks of every size follow one
-// another, and lines are cut anywhere.
-inline result feed(const std::string& log, unsigned seed) {
+#include <sys/ioctl.h>
+
+// Converts file as it comes through a pipe, through the source that make
+// sets up. Where piece is 0, it is written in pieces of random sizes from
+// seed: mostly a few hundred bytes, now and then up to 100 KB; reads from a
+// pipe return what has arrived, so blocks of every size follow one another,
+// and lines are cut anywhere. Otherwise the first 1000 bytes go in pieces of
+// that size, each once the pipe is empty again, so that each is read on its
+// own, and the rest at once.
+inline result feed(const std::string& file, unsigned seed, how* make = nullptr, size_t piece = 0) {
   int fds[2];
   if (pipe(fds) != 0)
     abort();
   std::thread writer([&] {
     std::mt19937 sizes(seed);
-    for (size_t at = 0; at < log.size();) {
-      size_t piece = sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1;
-      ssize_t w = write(fds[1], log.data() + at, std::min<size_t>(log.size() - at, piece));
+    for (size_t at = 0; at < file.size();) {
+      size_t n = sizes() % 4 == 0 ? sizes() % 100000 : sizes() % 300 + 1;
+      if (piece > 0) {
+        int queued;
+        while (ioctl(fds[1], FIONREAD, &queued) == 0 && queued > 0)
+          std::this_thread::yield();
+        n = at < 1000 ? piece : file.size();
+      }
+      ssize_t w = write(fds[1], file.data() + at, std::min<size_t>(file.size() - at, n));
       if (w <= 0)
         break;
       at += (size_t)w;
     }
     close(fds[1]);
   });
-  result r = caught(fdopen(fds[0], "rb"));
+  result r = from(fds[0], make);
+  close(fds[0]);
   writer.join();
   return r;
 }
@@ -167,19 +184,43 @@ inline result feed(const std::string& log, unsigned seed) {
 #ifdef ZETTRIK_ZLIB
 #include <zlib.h>
 
-// The log as one gzip member, made by zlib at the given level.
-inline std::string gz(const std::string& log, int level = 6) {
+// The flags of a gzip header, as the tests set them.
+enum { FTEXT = 1, FHCRC = 2, FEXTRA = 4, FNAME = 8, FCOMMENT = 16 };
+
+inline std::string little(uint32_t v, int bytes) {
+  std::string s;
+  for (int i = 0; i < bytes; i++)
+    s += (char)(v >> (8 * i));
+  return s;
+}
+
+// The log as one gzip member, deflated by zlib at the given level, with a
+// header of the given flags and the fields they announce.
+inline std::string gz(const std::string& log, int level = 6, int flags = 0) {
+  std::string out = std::string("\x1f\x8b\x08", 3) + (char)flags + little(1765152000, 4) +
+                    std::string("\0\3", 2);  // no extra flags; Unix
+  if (flags & FEXTRA) {
+    std::string field = "Zk" + little(300, 2) + std::string(300, '\xee');
+    out += little((uint32_t)field.size(), 2) + field;
+  }
+  if (flags & FNAME)
+    out += std::string("access.log", 11);
+  if (flags & FCOMMENT)
+    out += std::string("rotated \xfc\xff", 11);
+  if (flags & FHCRC)
+    out += little(crc32(0, (const Bytef*)out.data(), (uInt)out.size()), 2);
   z_stream z = {};
-  deflateInit2(&z, level, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, log.size()), '\0');
+  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string data(deflateBound(&z, log.size()), '\0');
   z.next_in = (Bytef*)log.data();
   z.avail_in = (uInt)log.size();
-  z.next_out = (Bytef*)&out[0];
-  z.avail_out = (uInt)out.size();
+  z.next_out = (Bytef*)&data[0];
+  z.avail_out = (uInt)data.size();
   deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
+  data.resize(z.total_out);
   deflateEnd(&z);
-  return out;
+  uint32_t crc = crc32(0, (const Bytef*)log.data(), (uInt)log.size());
+  return out + data + little(crc, 4) + little((uint32_t)log.size(), 4);
 }
 #endif
 
