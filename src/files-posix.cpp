@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,8 +27,9 @@ void prepare() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
-bool typed() {
-  return true;  // the shell has expanded the patterns; the names are as given
+bool arguments(int argc, char** argv, std::vector<std::string>* names) {
+  names->assign(argv, argv + argc);  // the shell has expanded the patterns
+  return true;
 }
 
 std::string utf8(const char* name) {
@@ -57,35 +59,61 @@ FILE* openread(const char* path) {
   return f;
 }
 
+// Whether the file is the null device, by its device number.
+static bool null(const struct stat& st) {
+  struct stat dn;
+  return S_ISCHR(st.st_mode) && stat("/dev/null", &dn) == 0 && st.st_rdev == dn.st_rdev;
+}
+
+// Whether the file is where standard output goes, whatever it is: the file
+// it was redirected to, the pipe or the socket it writes to, or its
+// terminal, also when opened by another name (/dev/stdout, /dev/pts/N).
+// Only the null device may be both: it keeps nothing that could be mixed.
+static bool output(const struct stat& st) {
+  struct stat out;
+  return fstat(STDOUT_FILENO, &out) == 0 && !null(st) &&
+         (identical(st, out) ||
+          (S_ISCHR(st.st_mode) && S_ISCHR(out.st_mode) && st.st_rdev == out.st_rdev));
+}
+
+// Locks the CSV file for this run: two runs writing one file at once would
+// mix their lines and both report success. False when another run holds
+// it. The lock is advisory and ends when the file is closed; a file system
+// without locks is written without one.
+static bool lock(int fd) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
 // Opened for writing only: a FIFO then waits for its reader, as for any
 // writer, where an open for update would go on at once and lose what it
 // wrote. The file is opened without emptying it, compared as an open file
-// with the log and with standard output, and emptied only then: whatever the
-// name (a link, /dev/fd/N, /proc/self/fd/N) and however it changes meanwhile,
-// what is emptied is the file that was compared.
+// with the log and with standard output, locked, and emptied only then:
+// whatever the name (a link, /dev/fd/N, /proc/self/fd/N) and however it
+// changes meanwhile, what is emptied is the file that was compared. A log
+// that could not be opened is compared as the file its name leads to.
 //
-// Only a file with bytes in it is emptied; a FIFO or a device has nothing to
-// empty, and a file just made is empty. ext4 takes a truncation to zero as a
-// file being replaced and writes all of it back at close: a 500 MB
-// conversion into a new file took 0.22-0.24 s with it, 0.16-0.17 s without.
-int openwrite(const char* path, FILE* log, FILE** target) {
-  struct stat st, other;
+// Only a regular file is locked and emptied, and only one with bytes in it:
+// a FIFO or a device has nothing to empty, and a file just made is empty.
+// ext4 takes a truncation to zero as a file being replaced and writes all
+// of it back at close: a 500 MB conversion into a new file took 0.22-0.24 s
+// with it, 0.16-0.17 s without.
+int openwrite(const char* path, const char* logname, FILE* log, FILE** target) {
+  struct stat st, lg;
   int verdict = UNWRITABLE;
   *target = nullptr;
+  bool known = log ? fstat(fileno(log), &lg) == 0 : stat(logname, &lg) == 0;
   int fd = open(path, O_WRONLY | O_CREAT, 0666);
   if (fd < 0) {
     // A log that may not be written is still told as the log. Nothing is
     // emptied here, so a look by name is safe.
-    bool islog =
-        log && stat(path, &st) == 0 && fstat(fileno(log), &other) == 0 && identical(st, other);
-    return islog ? ISLOG : UNWRITABLE;
+    return known && stat(path, &st) == 0 && identical(st, lg) ? ISLOG : UNWRITABLE;
   }
   if (fd > 2 && fstat(fd, &st) == 0) {
-    if (log && fstat(fileno(log), &other) == 0 && identical(st, other))
+    if (known && identical(st, lg))
       verdict = ISLOG;
-    else if (S_ISREG(st.st_mode) && fstat(STDOUT_FILENO, &other) == 0 && identical(st, other))
+    else if (output(st))
       verdict = ISSTDOUT;
-    else if (!S_ISREG(st.st_mode) || st.st_size == 0 || ftruncate(fd, 0) == 0)
+    else if (!S_ISREG(st.st_mode) || (lock(fd) && (st.st_size == 0 || ftruncate(fd, 0) == 0)))
       verdict = OPENED;
   }
   if (verdict == OPENED)

@@ -23,16 +23,54 @@
 // takes their place, and writes to a closed pipe fail without a signal.
 void prepare() {}
 
-// The start-up code expands patterns in the arguments, as is the custom
-// here, but a pattern must never choose the file that is written over:
-// `access.*` beside access.csv and access.log would make the log the target.
-// The command line as typed, split by the system's rules, expands nothing.
-bool typed() {
+// Whether a name is a pattern: a * or ? after the prefixes \\?\ and \\.\,
+// whose ? is no pattern.
+static bool pattern(const std::wstring& name) {
+  bool prefixed = name.size() >= 4 &&
+                  (name.compare(0, 4, L"\\\\?\\") == 0 || name.compare(0, 4, L"\\\\.\\") == 0);
+  return name.find_first_of(L"*?", prefixed ? 4 : 0) != std::wstring::npos;
+}
+
+// The one file that a pattern matches, in the folder the pattern names:
+// false where it matches several. Where it matches none, the name stays as
+// typed, and cannot be opened. Only the last part of a name may be a
+// pattern, as FindFirstFileW takes it.
+static bool expand(std::wstring* name) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(name->c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE)
+    return true;
+  std::wstring match;
+  int matches = 0;
+  do
+    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
+      match = found.cFileName;
+      matches++;
+    }
+  while (matches < 2 && FindNextFileW(h, &found));
+  FindClose(h);
+  if (matches == 1)
+    name->replace(name->find_last_of(L"\\/:") + 1, std::wstring::npos, match);  // npos + 1 is 0
+  return matches < 2;
+}
+
+// The start-up code's own split and expansion are not used (_dowildcard is
+// 0 in zettrik.cpp): the names come from one split of the command line, by
+// CommandLineToArgvW, the system's rules, and the log's pattern is expanded
+// here. Two splits by different rules (they differ on "" inside quotes and
+// on the program's own name) would let a command line name one file to the
+// check and another to the open: `zettrik.exe" " *.log" "` beside access.log
+// and error.log would convert one into the other.
+bool arguments(int, wchar_t**, std::vector<std::wstring>* names) {
   int n = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &n);
-  bool ok = argv != nullptr && n == 3 && wcspbrk(argv[2], L"*?") == nullptr;
+  if (argv == nullptr)
+    return false;
+  names->assign(argv, argv + n);
   LocalFree(argv);
-  return ok;
+  if (names->size() != 3)
+    return true;  // the usage message follows in any case
+  return !pattern((*names)[2]) && (!pattern((*names)[1]) || expand(&(*names)[1]));
 }
 
 std::string utf8(const wchar_t* name) {
@@ -76,33 +114,60 @@ FILE* openread(const wchar_t* path) {
   return _wfopen(path, L"rb");
 }
 
+// Whether a handle is a console. Only a handle that may read can be asked:
+// a character device such as CONOUT$ is asked through one more handle to
+// its name. The null device is none.
+static bool console(HANDLE h, const wchar_t* path) {
+  DWORD mode;
+  if (GetConsoleMode(h, &mode))
+    return true;
+  if (path == nullptr || GetFileType(h) != FILE_TYPE_CHAR)
+    return false;
+  HANDLE asked = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  bool yes = asked != INVALID_HANDLE_VALUE && GetConsoleMode(asked, &mode);
+  if (asked != INVALID_HANDLE_VALUE)
+    CloseHandle(asked);
+  return yes;
+}
+
 // As on POSIX: opened for writing without emptying, compared as an open
-// handle with the log and with standard output, and only then emptied.
-int openwrite(const wchar_t* path, FILE* log, FILE** target) {
+// handle with the log and with standard output, and only then emptied. A
+// log that could not be opened for reading (a server may hold it open
+// without read sharing) is opened once more for the comparison, asking for
+// no access at all, which no sharing forbids. The CSV file is shared for
+// reading only while it is written: a second run that opens it for writing
+// fails, and so does a file that another program writes.
+int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** target) {
+  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE mine = INVALID_HANDLE_VALUE;
+  HANDLE source = log ? (HANDLE)_get_osfhandle(_fileno(log))
+                      : (mine = CreateFileW(logname, 0, all, nullptr, OPEN_EXISTING, 0, nullptr));
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   *target = nullptr;
-  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  int verdict = OPENED;
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    // A log that may not be written is still told as the log: opened once
-    // more without asking for any access, nothing can be emptied.
-    h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, 0, nullptr);
-    bool islog = log && identical(h, (HANDLE)_get_osfhandle(_fileno(log)));
+    // Not to be written, or written by another: it is still told as the log
+    // or as standard output, opened once more without asking for any
+    // access, so that nothing can be emptied.
+    h = CreateFileW(path, 0, all, nullptr, OPEN_EXISTING, 0, nullptr);
+    verdict = identical(h, source) ? ISLOG : identical(h, out) ? ISSTDOUT : UNWRITABLE;
+  } else if (identical(h, source)) {
+    verdict = ISLOG;
+  } else if ((GetFileType(h) == FILE_TYPE_DISK && GetFileType(out) == FILE_TYPE_DISK &&
+              identical(h, out)) ||
+             (console(out, nullptr) && console(h, path))) {
+    verdict = ISSTDOUT;
+  } else if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {  // the pointer is at 0
+    verdict = UNWRITABLE;
+  }
+  if (mine != INVALID_HANDLE_VALUE)
+    CloseHandle(mine);
+  if (verdict != OPENED) {
     if (h != INVALID_HANDLE_VALUE)
       CloseHandle(h);
-    return islog ? ISLOG : UNWRITABLE;
-  }
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  bool disk = GetFileType(h) == FILE_TYPE_DISK;
-  int verdict = OPENED;
-  if (log && identical(h, (HANDLE)_get_osfhandle(_fileno(log))))
-    verdict = ISLOG;
-  else if (disk && GetFileType(out) == FILE_TYPE_DISK && identical(h, out))
-    verdict = ISSTDOUT;
-  else if (disk && !SetEndOfFile(h))  // the file pointer is at 0 after the open
-    verdict = UNWRITABLE;
-  if (verdict != OPENED) {
-    CloseHandle(h);
     return verdict;
   }
   int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 // A name as the system opens it: bytes on POSIX; UTF-16 on Windows, where
 // the program starts in wmain(), so that no name passes through the ANSI
@@ -16,6 +17,7 @@ typedef wchar_t pathchar;
 #else
 typedef char pathchar;
 #endif
+typedef std::basic_string<pathchar> pathname;
 
 // What openwrite() found.
 enum { OPENED, UNWRITABLE, ISLOG, ISSTDOUT };
@@ -23,10 +25,14 @@ enum { OPENED, UNWRITABLE, ISLOG, ISSTDOUT };
 // Makes the surroundings safe; called before anything is printed.
 void prepare();
 
-// Whether the command line, as the user typed it, names two files and the
-// second is no pattern. Where the start-up code expands patterns, a pattern
-// that happens to match two files must not make one of them the target.
-bool typed();
+// The names on the command line, the program's own first. On POSIX they
+// are argv, as the shell made them. On Windows, where a program expands
+// its own patterns, they come from one split of the command line as typed,
+// and a pattern in the log's place (* or ?) is expanded to the one file it
+// matches, or left as typed where it matches none. Returns false where the
+// names must not be used: a pattern in the log's place that matches several
+// files, or a pattern in the target's place, which is never expanded.
+bool arguments(int argc, pathchar** argv, std::vector<pathname>* names);
 
 // The name in UTF-8, as messages show it.
 std::string utf8(const pathchar* name);
@@ -38,9 +44,11 @@ bool same(const pathchar* a, const pathchar* b);
 // Opens the log for reading; nullptr when it cannot be read as a log.
 FILE* openread(const pathchar* path);
 
-// Opens the CSV file for writing, creating it if it is missing, and empties
-// it, unless it is the log (log may be nullptr) or the file that standard
-// output writes to. Returns OPENED with *target set, or why not.
-int openwrite(const pathchar* path, FILE* log, FILE** target);
+// Opens the CSV file for writing, creating it if it is missing, locks it
+// against a second run and empties it, unless it is the log (log, or where
+// the log could not be opened, the file named logname) or the file that
+// standard output writes to, or another run holds it. Returns OPENED with
+// *target set, or why not.
+int openwrite(const pathchar* path, const pathchar* logname, FILE* log, FILE** target);
 
 #endif

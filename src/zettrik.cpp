@@ -12,33 +12,67 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "convert.h"
 #include "files.h"
 
-// MinGW's start-up code expands wildcards in the arguments, as is the custom
-// on Windows, only when asked to by this variable; with MSVC, linking
-// wsetargv.obj does the same. A pattern that matches several files thus gives
-// more than two arguments, and the usage message.
+// MinGW's start-up code splits the command line and expands wildcards in
+// the arguments when this variable asks for it; it does not ask. On
+// Windows the names come from one split of the command line in
+// arguments(), which expands a pattern in the log's place itself.
 #ifdef __MINGW32__
 extern "C" {
-int _dowildcard = -1;
+int _dowildcard = 0;
 }
 #endif
 
-// A name as the messages show it. On a terminal a control byte in a name is
-// obeyed, not shown: a log named with a carriage return and an escape
-// sequence could wipe a FEHLER off the screen and print a summary of its
-// own. There every control byte is shown as '?'. Redirected, the name stays
-// byte for byte, for the scripts that look for it.
+// The length of the valid UTF-8 sequence at s[i], or 0 where none begins.
+static size_t sequence(const std::string& s, size_t i) {
+  unsigned char c = s[i];
+  if (c < 0x80)
+    return 1;
+  size_t n = c >= 0xc2 && c <= 0xdf   ? 2
+             : c >= 0xe0 && c <= 0xef ? 3
+             : c >= 0xf0 && c <= 0xf4 ? 4
+                                      : 0;
+  if (n == 0 || i + n > s.size())
+    return 0;
+  // The second byte's range shuts out overlong forms, surrogates and code
+  // points past U+10FFFF.
+  unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
+  unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
+  if ((unsigned char)s[i + 1] < low || (unsigned char)s[i + 1] > high)
+    return 0;
+  for (size_t k = 2; k < n; k++)
+    if (((unsigned char)s[i + k] & 0xc0) != 0x80)
+      return 0;
+  return n;
+}
+
+// A name as the messages show it. On a terminal a control character in a
+// name is obeyed, not shown: a log named with a carriage return and an
+// escape sequence could wipe a FEHLER off the screen and print a summary of
+// its own. There every control character is shown as '?': the bytes below
+// 0x20 and DEL, and the C1 controls, U+0080 to U+009F (C2 80 to C2 9F) or
+// a byte 0x80 to 0x9F outside a valid UTF-8 sequence, which a terminal may
+// obey too (0x9B begins a sequence as ESC [ does). Redirected, the name
+// stays byte for byte, for the scripts that look for it.
 static std::string shown(const pathchar* name) {
   std::string s = utf8(name);
-  if (terminal())
-    for (char& ch : s)
-      if ((unsigned char)ch < 0x20 || ch == 0x7f)
-        ch = '?';
-  return s;
+  if (!terminal())
+    return s;
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    size_t n = sequence(s, i);
+    unsigned char c = s[i];
+    bool control = n == 2 ? c == 0xc2 && (unsigned char)s[i + 1] < 0xa0
+                          : n <= 1 && (c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f));
+    out += control ? std::string("?") : s.substr(i, n ? n : 1);
+    i += n ? n : 1;
+  }
+  return out;
 }
 
 // Prints a message, formatted as printf() does, through show(), which knows
@@ -70,17 +104,21 @@ int main(int argc, char** argv) {
   char* outbuf = nullptr;
 
   prepare();
-  std::string self = argc > 0 && argv[0] ? shown(argv[0]) : "zettrik";
+  std::vector<pathname> names;
+  bool usable = arguments(argc, argv, &names);
+  std::string self = !names.empty() ? shown(names[0].c_str()) : "zettrik";
   say("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
   say("Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
-  if (argc != 3 || !typed()) {
+  if (!usable || names.size() != 3) {
     say("FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n"
         "\t%s <quelle.log> <ziel.csv>\n",
         self.c_str());
     return 0;
   }
-  std::string from = shown(argv[1]);
-  std::string to = shown(argv[2]);
+  const pathchar* logname = names[1].c_str();
+  const pathchar* csvname = names[2].c_str();
+  std::string from = shown(logname);
+  std::string to = shown(csvname);
 
   // Both are opened before either is looked at: the target is created or
   // emptied even when the log cannot be read. The scan handles line ends
@@ -91,10 +129,10 @@ int main(int argc, char** argv) {
   // writer first.
   source = nullptr;
   target = nullptr;
-  int opened = same(argv[1], argv[2]) ? ISLOG : UNWRITABLE;
+  int opened = same(logname, csvname) ? ISLOG : UNWRITABLE;
   if (opened != ISLOG) {
-    source = openread(argv[1]);
-    opened = openwrite(argv[2], source, &target);
+    source = openread(logname);
+    opened = openwrite(csvname, logname, source, &target);
   }
   if (opened == ISLOG || opened == ISSTDOUT) {
     if (opened == ISLOG)

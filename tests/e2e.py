@@ -49,8 +49,9 @@ BAD = b'10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] "GET / HTTP/1.0" 200 512\n'
 
 
 def text(s):
-    """A message as the program prints it."""
-    return s.encode().replace(b"\n", EOL)
+    """A message as the program prints it; names may hold any bytes, as
+    os.fsdecode() gives them."""
+    return s.encode("utf-8", "surrogateescape").replace(b"\n", EOL)
 
 
 def csv(b):
@@ -60,6 +61,32 @@ def csv(b):
 
 def frames(n):
     return bytes(b"\\|/-"[i % 4] for i in range(n))
+
+
+def sample():
+    """The sample log shipped with the program."""
+    with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+        return f.read()
+
+
+def member(data, flags=0, level=6):
+    """data as one gzip member whose header has the given flags (FTEXT 1,
+    FHCRC 2, FEXTRA 4, FNAME 8, FCOMMENT 16) and the fields they announce."""
+    import struct
+    import zlib
+    head = b"\x1f\x8b\x08" + bytes([flags]) + struct.pack("<I", 1765152000) + b"\0\3"
+    if flags & 4:
+        field = b"Zk" + struct.pack("<H", 300) + b"\xee" * 300
+        head += struct.pack("<H", len(field)) + field
+    if flags & 8:
+        head += b"access.log\0"
+    if flags & 16:
+        head += b"rotated\0"
+    if flags & 2:
+        head += struct.pack("<H", zlib.crc32(head) & 0xffff)
+    squeeze = zlib.compressobj(level, zlib.DEFLATED, -15)
+    return (head + squeeze.compress(data) + squeeze.flush() +
+            struct.pack("<II", zlib.crc32(data), len(data) & 0xffffffff))
 
 
 def reference(log):
@@ -88,8 +115,9 @@ def reference(log):
 def zettrik(*argv, cwd, program=PROGRAM, **kw):
     """Runs the program and returns its standard output after the banner;
     kw goes to subprocess.run (stdin, preexec_fn)."""
+    kw.setdefault("timeout", 600)
     p = subprocess.run(EMULATOR + [program] + list(argv), cwd=cwd, stdout=subprocess.PIPE,
-                       stderr=subprocess.PIPE, timeout=600, **kw)
+                       stderr=subprocess.PIPE, **kw)
     assert p.returncode == 0, "exit status %d" % p.returncode
     assert p.stderr in (b"",), p.stderr
     return after_banner(p.stdout)
@@ -203,26 +231,55 @@ class Conversion(Case):
     def test_sample_log(self):
         # As it is, and compressed with gzip: inflated as it is read, told by
         # its first bytes and not by its name, in one member or several with
-        # zeros after them; a plain log named .gz is read as it is.
+        # zeros after them and headers of every field. A plain log named .gz,
+        # or beginning with the first byte of gzip's magic, is read as it is.
         import gzip
-        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
-            log = f.read()
-        want, faulty = reference(log)
-        self.assertGreater(faulty, 5)  # the sample keeps some malformed lines
+        log = sample()
         half = log.index(b"\n", len(log) // 2) + 1
-        for name, data in (
-                ("a.log", log),
-                ("access.log.2.gz", gzip.compress(log, 6)),
-                ("rotated", gzip.compress(log, 1)),
-                ("two.gz", gzip.compress(log[:half]) + gzip.compress(log[half:]) + b"\0" * 300),
-                ("plain.gz", log)):
+        for name, data, plain in (
+                ("a.log", log, log),
+                ("access.log.2.gz", gzip.compress(log, 6), log),
+                ("rotated", gzip.compress(log, 1), log),
+                ("two.gz", gzip.compress(log[:half]) + member(log[half:], 31) + b"\0" * 300, log),
+                ("plain.gz", log, log),
+                ("odd.log", b"\x1f" + log, b"\x1f" + log)):
+            want, faulty = reference(plain)
             self.write(name, data)
-            self.assertEqual(self.converted(log.count(b"\n"), faulty, name),
+            self.assertEqual(self.converted(plain.count(b"\n"), faulty, name),
                              self.run_in(name, "a.csv"))
             self.assertEqual(csv(want), self.read("a.csv"), name)
-            # The CSV shipped beside the sample is what the program makes of it.
-            with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
-                self.assertEqual(csv(f.read()), self.read("a.csv"), name)
+        # The CSV shipped beside the sample is what the program makes of it.
+        self.assertGreater(reference(log)[1], 5)  # the sample keeps some malformed lines
+        with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
+            self.assertEqual(reference(log)[0], f.read())
+
+    def test_logs_in_formats_not_read_are_refused(self):
+        # Told by their first bytes, whatever their names: read as bytes,
+        # they would give an empty CSV and a count of lines that are none.
+        import gzip
+        import io
+        import zipfile
+        log = sample()
+        made = {}
+        for tool, name in (("xz", "a.xz"), ("bzip2", "a.bz2"), ("zstd", "a.zst"), ("lz4", "a.lz4")):
+            if not shutil.which(tool):
+                self.skipTest("needs " + tool)
+            made[name] = subprocess.run([tool, "-c"], input=log, stdout=subprocess.PIPE,
+                                        check=True).stdout
+        packed = io.BytesIO()
+        with zipfile.ZipFile(packed, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("access.log", log)
+        made["a.zip"] = packed.getvalue()
+        made["a.7z"] = b"7z\xbc\xaf\x27\x1c\x00\x04" + log[:200]  # the signature header
+        made["a.Z"] = b"\x1f\x9d\x90" + log[:200]  # the magic and the flags of compress
+        made["twice.gz"] = gzip.compress(gzip.compress(log))
+        made["xz.gz"] = gzip.compress(made["a.xz"])
+        for name, data in made.items():
+            self.write(name, data)
+            self.write("a.csv", b"old\n")
+            self.assertEqual(self.converted(0, 0, name) + text(NOSOURCE % name),
+                             self.run_in(name, "a.csv"), name)
+            self.assertEqual(b"", self.read("a.csv"), name)
 
     def test_damage_is_reported_after_the_lines_before_it(self):
         import gzip
@@ -278,10 +335,12 @@ class Posix(Case):
         self.assertEqual(GOODCSV.replace(b"\n", b"\r\n") * 2, self.read("a.csv"))
 
     def test_full_disk_is_reported_after_the_summary(self):
-        self.write("a.log", GOOD * 3)
-        out = self.run_in("a.log", "/dev/full")
-        self.assertEqual(self.converted(3, 0, target="/dev/full") +
-                         text(NOTARGET % "/dev/full"), out)
+        # Few lines fail when the file is closed; many fail on the way.
+        for lines in (3, 30000):
+            self.write("a.log", GOOD * lines)
+            out = self.run_in("a.log", "/dev/full")
+            self.assertEqual(self.converted(lines, 0, target="/dev/full") +
+                             text(NOTARGET % "/dev/full"), out)
 
     def test_read_error_is_reported_after_the_summary(self):
         # Reading a process's own memory from offset 0 fails at once.
@@ -290,16 +349,32 @@ class Posix(Case):
                          text(NOSOURCE % "/proc/self/mem"), out)
 
     def test_source_from_a_pipe(self):
+        # A real pipe whose first bytes come one at a time, as a slow one may
+        # hand them over: the magic and the header of a gzip log must be
+        # read whole, whatever the pieces.
         import gzip
-        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
-            sample = f.read()
-        want, faulty = reference(sample)
-        for log, made, lines, bad in ((GOOD + BAD, GOODCSV, 2, 1),
-                                      (gzip.compress(sample), want, sample.count(b"\n"), faulty)):
-            self.write("a.log", log)
-            with open(self.path("a.log"), "rb") as f:
-                out = self.run_in("/dev/stdin", "a.csv", stdin=f)
-            self.assertEqual(self.converted(lines, bad, source="/dev/stdin"), out)
+        import threading
+        log = sample()
+        want, faulty = reference(log)
+        for data, made, lines, bad in ((GOOD + BAD, GOODCSV, 2, 1),
+                                       (gzip.compress(log), want, log.count(b"\n"), faulty),
+                                       (member(log, 31), want, log.count(b"\n"), faulty)):
+            p = subprocess.Popen(EMULATOR + [PROGRAM, "/dev/stdin", "a.csv"], cwd=self.dir,
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+            def feed():
+                for i in range(12):
+                    p.stdin.write(data[i:i + 1])
+                    p.stdin.flush()
+                    time.sleep(0.02)
+                p.stdin.write(data[12:])
+                p.stdin.close()
+            writer = threading.Thread(target=feed)
+            writer.start()
+            out = p.stdout.read()
+            writer.join()
+            self.assertEqual(0, p.wait())
+            self.assertEqual(self.converted(lines, bad, source="/dev/stdin"), after_banner(out))
             self.assertEqual(made, self.read("a.csv"))
 
 
@@ -334,6 +409,10 @@ class Windows(Case):
         return {name: self.read(name) for name in os.listdir(self.dir)}
 
     def test_patterns_are_expanded_but_never_choose_the_target(self):
+        # A pattern in the log's place is the one file it matches, or the
+        # name as typed where it matches none; one that matches several, and
+        # any in the target's place, give the usage message. The prefixes
+        # \\?\ and \\.\ are no patterns.
         self.write("access.log", GOOD)
         self.write("access.csv", csv(GOODCSV + GOODCSV))
         self.write("other.log", BAD)
@@ -342,9 +421,56 @@ class Windows(Case):
                      ["access.log", "acc?ss.csv"]):
             self.assertEqual(text(USAGE % INVOKED), self.run_in(*argv), argv)
             self.assertEqual(files, self.files(), argv)
-        self.assertEqual(self.converted(1, 0, source="access.log", target="out.csv"),
-                         self.run_in("acc*.log", "out.csv"))
-        self.assertEqual(dict(files, **{"out.csv": csv(GOODCSV)}), self.files())
+        here = "Z:" + self.dir.replace("/", "\\")
+        for source, target, shown in (("acc*.log", "out.csv", "access.log"),
+                                      ("access.log", "\\\\?\\" + here + "\\out.csv", "access.log"),
+                                      ("\\\\?\\" + here + "\\acc*.log", "out.csv",
+                                       "\\\\?\\" + here + "\\access.log")):
+            self.assertEqual(self.converted(1, 0, source=shown, target=target),
+                             self.run_in(source, target))
+            self.assertEqual(dict(files, **{"out.csv": csv(GOODCSV)}), self.files())
+        self.assertEqual(text(NOSOURCE % "x*.log"), self.run_in("x*.log", "out.csv"))
+        self.assertEqual(dict(files, **{"out.csv": b""}), self.files())
+
+    def typed(self, line):
+        """Runs zettrik.exe, copied here, from a batch file under cmd with
+        line as typed (the command line reaches it exactly so), and returns
+        its output after the banner and the files here but the batch file."""
+        with open(self.path("run.bat"), "wb") as f:
+            f.write(b"@" + line.encode() + b"\r\n")
+        p = subprocess.run(EMULATOR + ["cmd", "/c", "run.bat"], cwd=self.dir,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+        os.unlink(self.path("run.bat"))
+        return after_banner(p.stdout), self.files()
+
+    def test_one_split_of_the_command_line(self):
+        # Quotes that two splits of a command line take differently: the
+        # start-up code's split with its expansion made the first two
+        # convert access.log into error.log or empty the only .csv here.
+        # Whatever the quoting, only a file named literally may be written.
+        self.write("access.log", GOOD)
+        self.write("error.log", GOOD + BAD)
+        self.write("out.csv", b"kept\n")
+        shutil.copy(PROGRAM, self.path("zettrik.exe"))
+        files = self.files()
+        for line, shown in (('zettrik.exe" " *.log" "', NOSOURCE % " *.log" + NOTARGET % ""),
+                            ('zettrik.exe """" *.csv" "', NOSOURCE % '" *.csv' + NOTARGET % ""),
+                            ('zettrik.exe" " a.log *.csv" "',
+                             NOSOURCE % " a.log *.csv" + NOTARGET % "")):
+            self.assertEqual((text(shown), files), self.typed(line), line)
+
+    @unittest.skipUnless(os.environ.get("ZETTRIK_HOLD"), "needs tests/hold.cpp, built beside")
+    def test_a_log_held_open_by_its_server(self):
+        # Held for writing without read sharing, the log cannot be read, and
+        # is still known as the log: named twice, it is not emptied.
+        self.write("held.log", GOOD)
+        hold = os.environ["ZETTRIK_HOLD"]
+        for target, shown in (("held.log", SAME % ("held.log", "held.log")),
+                              ("a.csv", NOSOURCE % "held.log")):
+            self.assertEqual(text(shown),
+                             zettrik("held.log", INVOKED, "held.log", target, cwd=self.dir,
+                                     program=hold))
+            self.assertEqual(GOOD, self.read("held.log"))
 
     def test_names_outside_the_ansi_code_page_mean_exactly_that_file(self):
         # Each name opens the file of that name or none: never a look-alike.
@@ -397,15 +523,20 @@ class Terminal(Case):
     def test_final_screen_shows_the_summary_over_the_last_frame(self):
         self.write("a.log", (GOOD * 3 + BAD) * 2500)
         done = "zettrik-done-%d" % os.getpid()
-        command = " ".join(EMULATOR + [PROGRAM, "a.log", "Łódź.csv"])
+        # Then the console itself as the target, by its name on Windows.
+        screen = "CONOUT$" if WINDOWS else "/dev/stdout"
+        command = "%s; %s" % (" ".join(EMULATOR + [PROGRAM, "a.log", "Łódź.csv"]),
+                              " ".join(EMULATOR + [PROGRAM, "a.log", "'%s'" % screen]))
         tmux("new-session", "-d", "-x", "100", "-y", "20", "-c", self.dir,
              "%s; tmux -L zettrik-e2e-%d wait-for -S %s; sleep 600" % (command, os.getpid(), done))
         self.addCleanup(tmux, "kill-server")
         tmux("wait-for", done)
-        screen = tmux("capture-pane", "-p").decode().split("\n")
-        self.assertTrue(screen[0].startswith("Zettrik - EXPERIMENTELLE Version (Build "), screen)
+        shown = tmux("capture-pane", "-p").decode().split("\n")
+        self.assertTrue(shown[0].startswith("Zettrik - EXPERIMENTELLE Version (Build "), shown)
         self.assertEqual(["Konvertiere Logfile 'a.log' nach CSV-Datei 'Łódź.csv':", "",
-                          "Fehlerhafte Logfile-Zeilen: 2500 !!!", ""], screen[2:6])
+                          "Fehlerhafte Logfile-Zeilen: 2500 !!!"], shown[2:5])
+        self.assertEqual(["", "FEHLER: Zieldatei '%s' (CSV-Datei) ist die Standardausgabe!" % screen],
+                         shown[7:9])
         self.assertEqual(csv(GOODCSV * 7500), self.read("Łódź.csv"))
 
 
@@ -481,7 +612,7 @@ class Surroundings(Case):
     def big(self):
         """A log whose frames and CSV overflow a pipe's buffer many times:
         returns the CSV it gives, and the run's output."""
-        log = (GOOD * 3 + BAD) * 20000
+        log = self.log = (GOOD * 3 + BAD) * 20000
         self.write("a.log", log)
         want, faulty = reference(log)
         return csv(want), lambda **kw: self.converted(log.count(b"\n"), faulty, **kw)
@@ -498,15 +629,22 @@ class Surroundings(Case):
 
     @unittest.skipUnless(POSIX, "limits of this system")
     def test_file_size_limit_is_a_write_error(self):
+        # A log of many blocks, and one whose CSV goes out in one write that
+        # the limit cuts short: the rest of that write must not be lost.
         import resource
         limit = 100 * 1024
-        want, converted = self.big()
 
         def lower():
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-        out = self.run_in("a.log", "a.csv", preexec_fn=lower)
-        self.assertEqual(converted() + text(NOTARGET % "a.csv"), out)
-        self.assertEqual(want[:limit], self.read("a.csv"))
+        want, converted = self.big()
+        for lines in (None, limit // len(GOODCSV) + 5):
+            if lines:
+                self.write("a.log", GOOD * lines)
+                want = csv(GOODCSV * lines)
+                converted = lambda: self.converted(lines, 0)
+            out = self.run_in("a.log", "a.csv", preexec_fn=lower)
+            self.assertEqual(converted() + text(NOTARGET % "a.csv"), out)
+            self.assertEqual(want[:limit], self.read("a.csv"))
 
     @unittest.skipUnless(POSIX, "FIFOs of this system")
     def test_fifo_as_target(self):
@@ -573,6 +711,16 @@ class Surroundings(Case):
         sys.stderr.write("[%(converted)d converted, %(refused)d refused] " % seen)
 
     def test_target_is_the_file_of_standard_output(self):
+        # Whatever standard output is, a file, a pipe or a terminal, the
+        # messages, the frames and the CSV would be mixed in it; only the
+        # null device may be both, as it keeps nothing.
+        self.write("a.log", GOOD)
+        if POSIX:
+            self.assertEqual(text(STDOUT % "/dev/stdout"), self.run_in("a.log", "/dev/stdout"))
+            self.assertEqual(text(STDOUT % "/dev/stdout").replace(b"\n", b"\r\n"),
+                             onpty(["a.log", "/dev/stdout"], self.dir))
+            self.assertEqual(self.converted(1, 0, target="/dev/null"),
+                             self.run_in("a.log", "/dev/null"))
         for mode in ("wb", "ab"):  # > out.csv and >> out.csv
             self.write("a.log", GOOD)
             self.write("out.csv", b"kept\n")
@@ -584,6 +732,55 @@ class Surroundings(Case):
             self.assertTrue(shown.startswith(kept), shown)
             self.assertEqual(text(STDOUT % "out.csv"), after_banner(shown[len(kept):]))
             self.assertEqual(GOOD, self.read("a.log"))
+
+    def test_a_second_run_into_the_same_target_is_refused(self):
+        # The first run holds the target while it waits for the reader of its
+        # standard output: a log of many empty lines draws a frame for each,
+        # and the start message is out once the target is held. Two runs
+        # into one file would mix their lines; the second touches nothing.
+        self.write("a.log", GOOD + b"\n" * 300000)
+        self.write("c.log", GOOD + GOOD)
+        first = subprocess.Popen(EMULATOR + [PROGRAM, "a.log", "b.csv"], cwd=self.dir,
+                                 stdout=subprocess.PIPE)
+        shown = b""
+        while text(START % ("a.log", "b.csv")) not in shown:
+            chunk = first.stdout.read1(4096)
+            self.assertTrue(chunk, shown)
+            shown += chunk
+        self.assertEqual(text(NOTARGET % "b.csv"), self.run_in("c.log", "b.csv"))
+        shown += first.communicate(timeout=600)[0]
+        self.assertEqual(0, first.returncode)
+        self.assertEqual(self.converted(300001, 300000, target="b.csv"), after_banner(shown))
+        self.assertEqual(csv(GOODCSV), self.read("b.csv"))
+
+    @unittest.skipUnless(POSIX, "FIFOs of this system")
+    def test_log_cut_while_it_is_read(self):
+        # As logrotate's copytruncate empties a live log. The CSV goes into a
+        # FIFO that is read only a little at first, so the program is held
+        # at its first block while the log is emptied: what it read of it
+        # is converted, and the read error follows the summary.
+        import threading
+        want, _ = self.big()
+        os.mkfifo(self.path("f.csv"))
+        got = []
+
+        def drain():
+            with open(self.path("f.csv"), "rb") as r:
+                got.append(r.read(1000))
+                os.truncate(self.path("a.log"), 0)
+                got.append(r.read())
+        reader = threading.Thread(target=drain)
+        reader.start()
+        out = self.run_in("a.log", "f.csv")
+        reader.join()
+        start = text(START % ("a.log", "f.csv"))
+        lines = out.index(text(SUMMARY % 0)[:20]) - len(start)
+        made, faulty = reference(b"\n".join(self.log.split(b"\n")[:lines]) + b"\n")
+        self.assertGreater(lines, 1000)
+        self.assertLess(len(made), len(want))
+        self.assertEqual(start + frames(lines) + text(SUMMARY % faulty) + text(NOSOURCE % "a.log"),
+                         out)
+        self.assertEqual(made, b"".join(got))
 
     @unittest.skipUnless(POSIX, "descriptors of this system")
     def test_closed_standard_descriptors_do_not_become_the_target(self):
@@ -598,8 +795,11 @@ class Surroundings(Case):
 
     @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
     def test_control_bytes_in_names_are_shown_as_question_marks_on_a_terminal(self):
-        name = "x\r\x1b[2KFehlerhafte Logfile-Zeilen: 0 !!!\x1b[8m"
-        shown = name.replace("\r", "?").replace("\x1b", "?")
+        # C0 controls, DEL, and the C1 controls as bytes and in UTF-8 (CSI
+        # both); other bytes and characters stay as they are.
+        name = os.fsdecode(b"x\r\x1b[2KFehlerhafte Logfile-Zeilen: 0 !!!\x1b[8m\x7f\x9b2J\xc2\x9b2J"
+                           b"\xc3\xa9\xa0")
+        shown = os.fsdecode(b"x??[2KFehlerhafte Logfile-Zeilen: 0 !!!?[8m??2J?2J\xc3\xa9\xa0")
         self.assertEqual(text(NOSOURCE % shown).replace(b"\n", b"\r\n"),
                          onpty([name, "a.csv"], self.dir))
         # Redirected, the name stays as it is.
@@ -705,6 +905,13 @@ class SameFile(Case):
     def test_relative_and_absolute(self):
         self.check("a.log", os.path.join(".", "a.log"))
         self.check(self.path("a.log"), "a.log")
+
+    @unittest.skipUnless(POSIX, "FIFOs of this system")
+    def test_a_fifo_named_twice(self):
+        # Opened, it would wait for a writer that never comes: it is told by
+        # its name before anything is opened.
+        os.mkfifo(self.path("f.fifo"))
+        self.assertEqual(text(SAME % ("f.fifo", "f.fifo")), self.run_in("f.fifo", "f.fifo", timeout=60))
 
     @unittest.skipUnless(POSIX, "POSIX links")
     def test_hard_and_symbolic_links(self):

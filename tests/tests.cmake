@@ -39,6 +39,15 @@ if(Python3_FOUND)
   add_test(NAME e2e
            COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e.py
                    $<TARGET_FILE:zettrik> ${CMAKE_CROSSCOMPILING_EMULATOR})
+  # On Windows, a program that holds a log open as a web server may.
+  if(WIN32)
+    add_executable(zettrik_hold tests/hold.cpp)
+    if(MINGW)
+      target_link_options(zettrik_hold PRIVATE -municode)
+    endif()
+    zettrik_warnings(zettrik_hold)
+    set_tests_properties(e2e PROPERTIES ENVIRONMENT ZETTRIK_HOLD=$<TARGET_FILE:zettrik_hold>)
+  endif()
 else()
   message(STATUS "Python 3 not found: the end-to-end tests are not run")
 endif()
