@@ -265,6 +265,7 @@ static int trailer(gzip* g) {
 
 static void member(gzip* g) {
   g->phase = HEADER;
+  g->flags = 0;
   g->part = FIXED - 1;
   advance(g);
   g->check = 0;
