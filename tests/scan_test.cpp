@@ -21,16 +21,23 @@ const std::string good =
     "10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] \"GET /index.html HTTP/1.0\" 200 512 "
     "\"-\" \"Agent/1.0 [en] (test)\"\n";
 
-TEST(Scan, BytewiseFollowsTheRules) {
-  // The oracle itself, on the line that shows every rule once.
-  outcome o = apply(bytewise, good + "x", counts{0, 0, 0}, 1 << 20);
-  EXPECT_EQ(
-      "10.0.0.1;-;-;[07/Dec/2026:10:00:00 +0100];\"GET /index.html HTTP/1.0\";200;512;"
-      "\"-\";\"Agent/1.0 [en] (test)\"\nx",
-      o.bytes);
-  EXPECT_EQ(std::vector<size_t>{good.size()}, o.ends);
-  EXPECT_EQ(std::vector<bool>{true}, o.shaped);
-  EXPECT_EQ(0, o.last.quotes + o.last.brackets + o.last.separators);
+TEST(Scan, EveryScanJudgesAsTheTable) {
+  // Every scan, the byte-at-a-time one too, on each line of the table in
+  // calls of every size: the verdict, and the bytes of an accepted line.
+  auto all = scans();
+  all.push_back({"bytewise", bytewise});
+  for (auto& f : all)
+    for (const judged& j : table())
+      for (size_t chunk : {1, 5, 63, 64, 65, 4096}) {
+        outcome o = apply(f.second, j.line, counts{0, 0, 0}, chunk);
+        ASSERT_EQ(std::vector<size_t>{j.line.size()}, o.ends) << f.first << ": " << j.line;
+        EXPECT_EQ(j.csv != nullptr, o.shaped[0])
+            << f.first << ", chunk " << chunk << ": " << j.line;
+        if (j.csv) {
+          EXPECT_EQ(j.csv, o.bytes) << f.first << ", chunk " << chunk;
+        }
+        EXPECT_EQ(0, o.last.quotes + o.last.brackets + o.last.separators) << f.first;
+      }
 }
 
 TEST(Scan, FixedInputsInEveryChunking) {
