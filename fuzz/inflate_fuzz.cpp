@@ -1,14 +1,16 @@
-// Compresses arbitrary bytes as a log, in one gzip member or several with
-// headers of every flag, and damages the result now and then (cut short, a
-// bit turned); feeds it to every inflater, from a file and, for one input
-// in four, through a pipe whose first bytes come in small pieces, and holds
-// them to the plain log and to each other: whole, they give what the plain
-// log gives (the CSV, the count, the frames, no read error); damaged, each
-// reports the damage or gives what the plain log gives (a turned bit in a
-// field that nothing checks), they agree on the damage, and one has made at
-// most what the other made before it stopped. A log that begins as a
-// compressed file does is refused. The first three bytes choose the
-// members and their flags, the cut and the bit.
+// Compresses arbitrary bytes as a log in every format this build decodes,
+// in one frame or several (gzip members with headers of every flag, zstd
+// frames, xz and bzip2 streams, with the padding each format allows between
+// them), and damages the result now and then (cut short, a bit turned);
+// feeds it to every decoder, from a file and, for one input in four,
+// through a pipe whose first bytes come in small pieces, and holds them to
+// the plain log and to each other: whole, they give what the plain log
+// gives (the CSV, the count, the frames, no read error), and refuse a log
+// that itself begins as a compressed file does; damaged, each reports the
+// damage or gives what the plain log gives (a turned bit in a field that
+// nothing checks); decoders of one format agree on the damage, and one has
+// made at most what the other made before it stopped. The first three bytes
+// choose the frames and the flags, the cut and the bit.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -27,46 +29,74 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3)
     return 0;
   std::string log((const char*)data + 3, size - 3);
-  // Each member holds log.size() / members + members bytes from its start,
-  // so the members overlap; the plain log is what they hold together.
-  size_t members = 1 + data[0] % 3;
+  // Each frame holds log.size() / frames + frames bytes from its start, so
+  // the frames overlap; the plain log is what they hold together.
+  size_t frames = 1 + data[0] % 3;
   int flags = data[0] / 3 % 32;
-  std::string file, whole;
-  for (size_t i = 0; i < members; i++) {
-    std::string piece = log.substr(log.size() * i / members, log.size() / members + members);
-    file += gz(piece, 1 + (int)i * 4, i % 2 ? 31 ^ flags : flags);
-    whole += piece;
-  }
   bool damaged = data[1] != 0 || data[2] != 0;
-  if (data[1] != 0)
-    file.resize(file.size() * data[1] / 256);  // cut short
-  if (data[2] != 0 && !file.empty())
-    file[data[2] * 7919u % file.size()] ^= (char)(1 << (data[2] % 8));
+  std::string whole;
+  for (size_t i = 0; i < frames; i++)
+    whole += log.substr(log.size() * i / frames, log.size() / frames + frames);
   result want = run(whole);
-  std::vector<std::pair<const char*, result>> seen;
-  for (auto& f : inflaters()) {
-    seen.push_back({f.first, through(file, f.second)});
-#ifndef _WIN32
-    // A pipe costs a thread; one input in four is enough.
-    if (size % 4 == 1)
-      seen.push_back({f.first, feed(file, 0, f.second, 1 + size % 23)});
-#endif
-  }
   // A log that itself begins like a compressed file is refused.
   bool refused = compressed((const unsigned char*)whole.data(), whole.size());
+
+  std::vector<codec> all = decoders();
+  std::vector<std::pair<const codec*, result>> seen;
+  for (const codec& c : all) {
+    // The file, and the places where it could end whole: after a frame, or
+    // after a multiple of four of the zeros between xz's streams.
+    std::string file, before;
+    std::vector<std::pair<size_t, std::string>> ends;
+    for (size_t i = 0; i < frames; i++) {
+      std::string piece = log.substr(log.size() * i / frames, log.size() / frames + frames);
+      if (std::string(c.format) == "gzip")
+        file += gz(piece, 1 + (int)i * 4, i % 2 ? 31 ^ flags : flags);
+      else
+        file += i % 2 ? c.high(piece) : c.low(piece);
+      before += piece;
+      for (size_t zeros = 0; zeros <= c.padding.size(); zeros += 4)
+        ends.push_back({file.size() + zeros, before});
+      file += i + 1 < frames ? c.padding : "";
+    }
+    const std::string* plain = &whole;
+    if (data[1] != 0) {
+      file.resize(file.size() * data[1] / 256);  // cut short
+      for (auto& e : ends)
+        if (e.first == file.size() && data[2] == 0)
+          plain = &e.second;  // cut where a frame ends: a shorter log, whole
+    }
+    if (data[2] != 0 && !file.empty())
+      file[data[2] * 7919u % file.size()] ^= (char)(1 << (data[2] % 8));
+    bool cut = plain != &whole;
+    result shorter = cut ? run(*plain) : result();
+    for (int twice = 0; twice < 2; twice++) {
+      result r = twice == 0 ? through(file, c.open) : feed(file, 0, c.open, 1 + size % 23);
+      if (cut && (r.unread || r.csv != shorter.csv))
+        fail("cut where a frame ends, but not what the frames before give:", c.name, "");
+      if (!cut)
+        seen.push_back({&c, r});
+      // A pipe costs a thread; one input in four is enough.
+      if (size % 4 != 1)
+        break;
+    }
+  }
   for (auto& s : seen) {
     const result& r = s.second;
+    const char* name = s.first->name;
     std::string d = differs(r.csv, want.csv);
     bool same = d.empty() && r.faulty == want.faulty && r.frames.size() == want.frames.size();
     if (refused && !damaged && (!r.unread || !r.csv.empty()))
-      fail("begins as a compressed file, but is not refused:", s.first, d);
+      fail("begins as a compressed file, but is not refused:", name, d);
     if (!refused && !damaged && (!same || r.unread))
-      fail("whole, but not what the plain log gives:", s.first, d);
+      fail("whole, but not what the plain log gives:", name, d);
     if (damaged && !r.unread && !same)
-      fail("damaged, unnoticed, and not what the plain log gives:", s.first, d);
-    const result& first = seen[0].second;
-    if (r.unread != first.unread || !nested(r.csv, first.csv))
-      fail("does not agree with", s.first, seen[0].first);
+      fail("damaged, unnoticed, and not what the plain log gives:", name, d);
+    // Decoders of one format agree.
+    for (auto& o : seen)
+      if (std::string(o.first->format) == s.first->format &&
+          (r.unread != o.second.unread || !nested(r.csv, o.second.csv)))
+        fail("does not agree with", name, o.first->name);
   }
   return 0;
 }

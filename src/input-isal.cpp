@@ -5,38 +5,38 @@
 #include <isa-l/igzip_lib.h>
 #include <stdlib.h>
 
-#include "inflate.h"
+#include "decode.h"
 
-static size_t stepisal(gzip* g, char* out, size_t n, int* found) {
-  inflate_state* z = (inflate_state*)g->lib;
-  z->next_in = g->next;
-  z->avail_in = (uint32_t)g->avail;
+static size_t stepisal(decoder* d, char* out, size_t n, int* found) {
+  inflate_state* z = (inflate_state*)d->lib;
+  z->next_in = d->next;
+  z->avail_in = (uint32_t)d->avail;
   z->next_out = (uint8_t*)out;
   z->avail_out = (uint32_t)n;
   int r = isal_inflate(z);
-  g->next = z->next_in;
-  g->avail = z->avail_in;
-  *found = r < 0 ? DAMAGED : z->block_state == ISAL_BLOCK_FINISH ? MEMBEREND : GOING;
-  if (*found == MEMBEREND) {
+  d->next = z->next_in;
+  d->avail = z->avail_in;
+  *found = r < 0 ? DAMAGED : z->block_state == ISAL_BLOCK_FINISH ? FRAMEEND : GOING;
+  if (*found == FRAMEEND) {
     // ISA-L reads ahead up to eight bytes into a bit buffer, past the end of
     // the deflate data and into the trailer. The bits left there, after the
     // padding of the last byte, are whole bytes that belong to the framing:
     // with 52 bits left, 4 are padding and 6 bytes go back.
     int bits = z->read_in_length;
-    unread(g, z->read_in >> (bits % 8), (size_t)(bits / 8));
+    unread(d, z->read_in >> (bits % 8), (size_t)(bits / 8));
     z->read_in_length = 0;
   }
   return n - z->avail_out;
 }
 
-static void resetisal(gzip* g) {
-  inflate_state* z = (inflate_state*)g->lib;
+static void resetisal(decoder* d) {
+  inflate_state* z = (inflate_state*)d->lib;
   isal_inflate_reset(z);
   z->crc_flag = ISAL_DEFLATE;
 }
 
-static void releaseisal(gzip* g) {
-  free(g->lib);
+static void releaseisal(decoder* d) {
+  free(d->lib);
 }
 
 static uint32_t sumisal(uint32_t crc, const unsigned char* p, size_t n) {
@@ -44,19 +44,19 @@ static uint32_t sumisal(uint32_t crc, const unsigned char* p, size_t n) {
 }
 
 bool inflateisal(input* in) {
-  gzip* g = (gzip*)malloc(sizeof(gzip));
+  decoder* d = newdecoder(TRAILINGZEROS, true);
   inflate_state* z = (inflate_state*)malloc(sizeof(inflate_state));
-  if (g == nullptr || z == nullptr) {
-    free(g);
+  if (d == nullptr || z == nullptr) {
+    free(d);
     free(z);
     return false;
   }
   isal_inflate_init(z);
   z->crc_flag = ISAL_DEFLATE;
-  g->lib = z;
-  g->step = stepisal;
-  g->reset = resetisal;
-  g->release = releaseisal;
-  g->sum = sumisal;
-  return inflating(in, g);
+  d->lib = z;
+  d->step = stepisal;
+  d->reset = resetisal;
+  d->release = releaseisal;
+  d->sum = sumisal;
+  return decoding(in, d);
 }

@@ -68,15 +68,15 @@ static long readnone(input*, char*, size_t) {
 }
 
 // The compressed formats by the bytes they begin with; a byte counts where
-// it matches under its mask. A log in a format without an inflater here is
-// refused: read as bytes, it would give a CSV of nothing and a count of
-// lines that are none. A plain log hardly begins like this: its first line
-// starts with an address or a host name.
+// it matches under its mask. A log in a format without a decoder in this
+// build is refused: read as bytes, it would give a CSV of nothing and a
+// count of lines that are none. A plain log hardly begins like this: its
+// first line starts with an address or a host name.
 struct format {
   const char* magic;
   const char* mask;
   size_t length;
-  bool (*open)(input* in);  // its inflater, or nullptr
+  bool (*open)(input* in);  // its decoder, or nullptr
 };
 
 #if defined(ZETTRIK_ISAL)
@@ -86,13 +86,28 @@ static bool (*const gunzip)(input*) = inflatezlib;
 #else
 static bool (*const gunzip)(input*) = nullptr;
 #endif
+#ifdef ZETTRIK_ZSTD
+static bool (*const unzstd)(input*) = decodezstd;
+#else
+static bool (*const unzstd)(input*) = nullptr;
+#endif
+#ifdef ZETTRIK_XZ
+static bool (*const unxz)(input*) = decodexz;
+#else
+static bool (*const unxz)(input*) = nullptr;
+#endif
+#ifdef ZETTRIK_BZIP2
+static bool (*const unbzip2)(input*) = decodebzip2;
+#else
+static bool (*const unbzip2)(input*) = nullptr;
+#endif
 
 static const format formats[] = {
     {"\x1f\x8b", "\xff\xff", 2, gunzip},                                   // gzip
-    {"\x28\xb5\x2f\xfd", "\xff\xff\xff\xff", 4, nullptr},                  // zstd
-    {"\x50\x2a\x4d\x18", "\xf0\xff\xff\xff", 4, nullptr},                  // zstd, skippable frame
-    {"\xfd\x37\x7a\x58\x5a\x00", "\xff\xff\xff\xff\xff\xff", 6, nullptr},  // xz
-    {"BZh0", "\xff\xff\xff\xf0", 4, nullptr},                              // bzip2 and its level
+    {"\x28\xb5\x2f\xfd", "\xff\xff\xff\xff", 4, unzstd},                   // zstd
+    {"\x50\x2a\x4d\x18", "\xf0\xff\xff\xff", 4, unzstd},                   // zstd, skippable frame
+    {"\xfd\x37\x7a\x58\x5a\x00", "\xff\xff\xff\xff\xff\xff", 6, unxz},     // xz
+    {"BZh0", "\xff\xff\xff\xf0", 4, unbzip2},                              // bzip2 and its level
     {"\x04\x22\x4d\x18", "\xff\xff\xff\xff", 4, nullptr},                  // lz4
     {"\x02\x21\x4c\x18", "\xff\xff\xff\xff", 4, nullptr},                  // lz4, legacy
     {"PK\x03\x04", "\xff\xff\xff\xff", 4, nullptr},                        // zip
@@ -142,23 +157,22 @@ void finish(input* in) {
   in->end = nullptr;
 }
 
-// The gzip framing, for both inflaters.
-#if defined(ZETTRIK_ISAL) || defined(ZETTRIK_ZLIB)
+// The framing, for every decoder.
 #include <stdlib.h>
 
-#include "inflate.h"
+#include "decode.h"
 
-// Where a gzip log stands between two reads.
+// Where a compressed log stands between two reads.
 enum {
-  HEADER,   // in a member's header
-  DATA,     // in its deflate data
-  TRAILER,  // in its trailer: CRC-32 and length of what it inflates to
-  BETWEEN,  // after a member: another member follows, or zeros, or nothing
-  ZEROS,    // in the zeros after the last member: nothing else may follow
+  HEADER,   // in a gzip member's header
+  DATA,     // in a frame's data, which the library decodes
+  TRAILER,  // in a gzip member's trailer: CRC-32 and length of its data
+  BETWEEN,  // after a frame: another follows, or zeros, or nothing
+  ZEROS,    // in zeros after a frame
   BROKEN,   // damaged or unreadable: every read fails from here on
 };
 
-// The parts of a member's header, in their order, and its trailer.
+// The parts of a gzip member's header, in their order, and its trailer.
 enum { FIXED, XLEN, EXTRA, NAME, COMMENT, HCRC, WHOLE, TAIL };
 
 // The header's flags (RFC 1952). The bits of 0xE0 are reserved: a member
@@ -167,34 +181,34 @@ enum { FHCRC = 2, FEXTRA = 4, FNAME = 8, FCOMMENT = 16, RESERVED = 0xe0 };
 
 // Reads more compressed bytes after those not yet taken, which move to the
 // start of the buffer, after its spare room; false when reading failed.
-static bool refill(input* in, gzip* g) {
-  unsigned char* room = g->buf + SPARE;
-  memmove(room, g->next, g->avail);
-  g->next = room;
-  long n = take(in, room + g->avail, sizeof g->buf - SPARE - g->avail);
-  g->avail += n > 0 ? (size_t)n : 0;
-  g->ended = n == 0;
+static bool refill(input* in, decoder* d) {
+  unsigned char* room = d->buf + SPARE;
+  memmove(room, d->next, d->avail);
+  d->next = room;
+  long n = take(in, room + d->avail, sizeof d->buf - SPARE - d->avail);
+  d->avail += n > 0 ? (size_t)n : 0;
+  d->ended = n == 0;
   return n >= 0;
 }
 
-void unread(gzip* g, uint64_t value, size_t k) {
-  g->next -= k;
-  g->avail += k;
+void unread(decoder* d, uint64_t value, size_t k) {
+  d->next -= k;
+  d->avail += k;
   for (size_t i = 0; i < k; i++)
-    g->next[i] = (unsigned char)(value >> (8 * i));
+    d->next[i] = (unsigned char)(value >> (8 * i));
 }
 
 // Moves on to the next part of the header that the flags ask for.
-static void advance(gzip* g) {
+static void advance(decoder* d) {
   static const int counts[] = {10, 2, 0, 0, 0, 2, 0, 8};
   do
-    g->part++;
-  while ((g->part == XLEN && !(g->flags & FEXTRA)) || (g->part == EXTRA && !(g->flags & FEXTRA)) ||
-         (g->part == NAME && !(g->flags & FNAME)) ||
-         (g->part == COMMENT && !(g->flags & FCOMMENT)) ||
-         (g->part == HCRC && !(g->flags & FHCRC)));
-  g->want = counts[g->part];
-  g->got = 0;
+    d->part++;
+  while ((d->part == XLEN && !(d->flags & FEXTRA)) || (d->part == EXTRA && !(d->flags & FEXTRA)) ||
+         (d->part == NAME && !(d->flags & FNAME)) ||
+         (d->part == COMMENT && !(d->flags & FCOMMENT)) ||
+         (d->part == HCRC && !(d->flags & FHCRC)));
+  d->want = counts[d->part];
+  d->got = 0;
 }
 
 static unsigned little(const unsigned char* p, int bytes) {
@@ -204,172 +218,203 @@ static unsigned little(const unsigned char* p, int bytes) {
   return v;
 }
 
-// Takes what has arrived of a member's header, whatever the pieces it comes
-// in, and checks each part as it is whole: the magic, the method (deflate),
-// the reserved flags and, where FHCRC asks for it, the CRC of the header.
-// Returns GOING while more is needed, MEMBEREND when the header is whole,
-// DAMAGED when it is no gzip header. The name, the comment and the extra
-// field are passed over.
-static int header(gzip* g) {
-  while (g->avail > 0 && g->part != WHOLE) {
-    const unsigned char* p = g->next;
+// Takes what has arrived of a gzip member's header, whatever the pieces it
+// comes in, and checks each part as it is whole: the magic, the method
+// (deflate), the reserved flags and, where FHCRC asks for it, the CRC of
+// the header. Returns GOING while more is needed, FRAMEEND when the header
+// is whole, DAMAGED when it is no gzip header. The name, the comment and
+// the extra field are passed over.
+static int header(decoder* d) {
+  while (d->avail > 0 && d->part != WHOLE) {
+    const unsigned char* p = d->next;
     size_t k;
     bool done;
-    if (g->part == NAME || g->part == COMMENT) {
-      const unsigned char* zero = (const unsigned char*)memchr(p, 0, g->avail);
-      k = zero ? (size_t)(zero - p) + 1 : g->avail;
+    if (d->part == NAME || d->part == COMMENT) {
+      const unsigned char* zero = (const unsigned char*)memchr(p, 0, d->avail);
+      k = zero ? (size_t)(zero - p) + 1 : d->avail;
       done = zero != nullptr;
     } else {
-      k = g->want - g->got < g->avail ? g->want - g->got : g->avail;
-      if (g->part != EXTRA)
-        memcpy(g->field + g->got, p, k);
-      g->got += k;
-      done = g->got == g->want;
+      k = d->want - d->got < d->avail ? d->want - d->got : d->avail;
+      if (d->part != EXTRA)
+        memcpy(d->field + d->got, p, k);
+      d->got += k;
+      done = d->got == d->want;
     }
-    if (g->part != HCRC)
-      g->check = g->sum(g->check, p, k);
-    g->next += k;
-    g->avail -= k;
+    if (d->part != HCRC)
+      d->check = d->sum(d->check, p, k);
+    d->next += k;
+    d->avail -= k;
     if (!done)
       continue;
-    if (g->part == FIXED) {
-      if (g->field[0] != 0x1f || g->field[1] != 0x8b || g->field[2] != 8 ||
-          (g->field[3] & RESERVED))
+    if (d->part == FIXED) {
+      if (d->field[0] != 0x1f || d->field[1] != 0x8b || d->field[2] != 8 ||
+          (d->field[3] & RESERVED))
         return DAMAGED;
-      g->flags = g->field[3];
-    } else if (g->part == HCRC && little(g->field, 2) != (g->check & 0xffff)) {
+      d->flags = d->field[3];
+    } else if (d->part == HCRC && little(d->field, 2) != (d->check & 0xffff)) {
       return DAMAGED;
     }
-    unsigned extra = g->part == XLEN ? little(g->field, 2) : 0;
-    advance(g);
-    if (g->part == EXTRA)
-      g->want = extra;
+    unsigned extra = d->part == XLEN ? little(d->field, 2) : 0;
+    advance(d);
+    if (d->part == EXTRA)
+      d->want = extra;
   }
-  return g->part == WHOLE ? MEMBEREND : GOING;
+  return d->part == WHOLE ? FRAMEEND : GOING;
 }
 
-// Takes what has arrived of the trailer: GOING while more is needed, then
-// MEMBEREND where the CRC-32 and the length are those of what the member
-// inflated to, DAMAGED where they are not.
-static int trailer(gzip* g) {
-  size_t k = g->want - g->got < g->avail ? g->want - g->got : g->avail;
-  memcpy(g->field + g->got, g->next, k);
-  g->got += k;
-  g->next += k;
-  g->avail -= k;
-  if (g->got < g->want)
+// Takes what has arrived of a gzip member's trailer: GOING while more is
+// needed, then FRAMEEND where the CRC-32 and the length are those of what
+// the member inflated to, DAMAGED where they are not.
+static int trailer(decoder* d) {
+  size_t k = d->want - d->got < d->avail ? d->want - d->got : d->avail;
+  memcpy(d->field + d->got, d->next, k);
+  d->got += k;
+  d->next += k;
+  d->avail -= k;
+  if (d->got < d->want)
     return GOING;
-  bool right = little(g->field, 4) == g->crc && little(g->field + 4, 4) == g->size;
-  return right ? MEMBEREND : DAMAGED;
+  bool right = little(d->field, 4) == d->crc && little(d->field + 4, 4) == d->size;
+  return right ? FRAMEEND : DAMAGED;
 }
 
-static void member(gzip* g) {
-  g->phase = HEADER;
-  g->flags = 0;
-  g->part = FIXED - 1;
-  advance(g);
-  g->check = 0;
+// Begins the next frame: for gzip with its header, which the framing reads;
+// elsewhere the library reads the frame whole.
+static void frame(decoder* d) {
+  if (d->gzip) {
+    d->phase = HEADER;
+    d->flags = 0;
+    d->part = FIXED - 1;
+    advance(d);
+    d->check = 0;
+  } else {
+    d->reset(d);
+    d->phase = DATA;
+  }
+  d->zeros = 0;
 }
 
-// Inflates n bytes into buf, or fewer at the end of the log or before
+// Decodes n bytes into buf, or fewer at the end of the log or before
 // damage; after damage, what was made before it is handed on first, and the
 // next read fails. Blocks are filled whole: the two workers take turns at
-// inflating, and a short block leaves the inflater idle while both scan.
-// (Measured on 500 MB compressed to 51 MB: handing on what there was when
-// the compressed bytes ran out made every other block about 0.28 MB, and a
-// conversion into /dev/null took 0.33 s where inflating alone takes 0.23 s.)
-// A compressed log growing slowly in a pipe thus shows progress a block at
-// a time, not a line at a time.
-static long readgzip(input* in, char* buf, size_t n) {
-  gzip* g = (gzip*)in->state;
+// decoding, and a short block leaves the decoder idle while both scan.
+// (Measured with gzip on 500 MB compressed to 51 MB: handing on what there
+// was when the compressed bytes ran out made every other block about
+// 0.28 MB, and a conversion into /dev/null took 0.33 s where inflating
+// alone takes 0.23 s.) A compressed log growing slowly in a pipe thus shows
+// progress a block at a time, not a line at a time.
+static long readframes(input* in, char* buf, size_t n) {
+  decoder* d = (decoder*)in->state;
   size_t made = 0;
-  while (made < n && g->phase != BROKEN) {
-    if (g->avail == 0 && !g->ended) {
-      if (!refill(in, g))
-        g->phase = BROKEN;
+  while (made < n && d->phase != BROKEN) {
+    if (d->avail == 0 && !d->ended) {
+      if (!refill(in, d))
+        d->phase = BROKEN;
       continue;
     }
     int found = GOING;
-    if (g->phase == HEADER) {
-      found = header(g);
-      if (found == MEMBEREND) {
-        g->reset(g);
-        g->crc = g->size = 0;
-        g->phase = DATA;
+    if (d->phase == HEADER) {
+      found = header(d);
+      if (found == FRAMEEND) {
+        d->reset(d);
+        d->crc = d->size = 0;
+        d->phase = DATA;
       }
-    } else if (g->phase == DATA) {
-      size_t before = g->avail;
-      size_t k = g->step(g, buf + made, n - made, &found);
-      g->crc = g->sum(g->crc, (const unsigned char*)buf + made, k);
-      g->size += (uint32_t)k;
+    } else if (d->phase == DATA) {
+      size_t before = d->avail;
+      size_t k = d->step(d, buf + made, n - made, &found);
+      if (d->gzip) {
+        d->crc = d->sum(d->crc, (const unsigned char*)buf + made, k);
+        d->size += (uint32_t)k;
+      }
       made += k;
-      if (found == MEMBEREND) {
-        g->phase = TRAILER;
-        g->part = TAIL;
-        g->want = 8;
-        g->got = 0;
-      } else if (k == 0 && g->avail == before && before > 0) {
+      if (found == FRAMEEND && d->gzip) {
+        found = GOING;
+        d->phase = TRAILER;
+        d->part = TAIL;
+        d->want = 8;
+        d->got = 0;
+      } else if (found == FRAMEEND) {
+        d->phase = BETWEEN;
+      } else if (k == 0 && d->avail == before && before > 0) {
         found = DAMAGED;  // room and bytes, and no step: it would never end
       }
-    } else if (g->phase == TRAILER) {
-      found = trailer(g);
-      if (found == MEMBEREND)
-        g->phase = BETWEEN;
-    } else if (g->avail == 0) {
-      break;  // the end of the log after a whole member, or zeros
-    } else if (g->phase == BETWEEN && g->next[0] != 0) {
-      member(g);  // another member; its header tells whether it is one
-      continue;
+    } else if (d->phase == TRAILER) {
+      found = trailer(d);
+      if (found == FRAMEEND)
+        d->phase = BETWEEN;
+    } else if (d->avail == 0) {
+      // The end of the log after a whole frame, or after zeros, which xz
+      // allows only in fours.
+      if (d->phase == ZEROS && d->padding == ZEROFOURS && d->zeros % 4 != 0)
+        d->phase = BROKEN;
+      break;
+    } else if (d->next[0] != 0) {
+      // Another frame, whose header tells whether it is one; after zeros
+      // only where they come in fours between xz's streams.
+      if (d->phase == ZEROS && (d->padding != ZEROFOURS || d->zeros % 4 != 0))
+        found = DAMAGED;
+      else
+        frame(d);
+    } else if (d->padding == NOZEROS) {
+      found = DAMAGED;
     } else {
-      // Zeros after the last member, as some tools pad a file, are passed
-      // over, as gzip does; anything after them is damage.
-      g->phase = ZEROS;
-      while (g->avail > 0 && g->next[0] == 0) {
-        g->next++;
-        g->avail--;
+      // Zeros after a frame, as some tools pad a file, are passed over.
+      d->phase = ZEROS;
+      while (d->avail > 0 && d->next[0] == 0) {
+        d->next++;
+        d->avail--;
+        d->zeros++;
       }
-      found = g->avail > 0 ? DAMAGED : GOING;
     }
-    // Damage, or a member cut short: it would go on past the end of the log.
-    bool cut = found == GOING && g->avail == 0 && g->ended && g->phase < BETWEEN && made < n;
+    // Damage, or a frame cut short: it would go on past the end of the log.
+    bool cut = found == GOING && d->avail == 0 && d->ended && d->phase < BETWEEN && made < n;
     if (found == DAMAGED || cut)
-      g->phase = BROKEN;
+      d->phase = BROKEN;
   }
-  // A log whose inflated bytes are compressed once more would be read as
+  // A log whose decoded bytes are compressed once more would be read as
   // bytes; it is refused as a log in a format not read here. The first
   // read fills a whole block, or holds all there is.
-  if (!g->looked && made > 0) {
-    g->looked = true;
+  if (!d->looked && made > 0) {
+    d->looked = true;
     if (compressed((const unsigned char*)buf, made)) {
-      g->phase = BROKEN;
+      d->phase = BROKEN;
       return -1;
     }
   }
-  if (made == 0 && g->phase == BROKEN)
+  if (made == 0 && d->phase == BROKEN)
     return -1;
   return (long)made;
 }
 
-static void endgzip(input* in) {
-  gzip* g = (gzip*)in->state;
-  g->release(g);
-  free(g);
+static void enddecoder(input* in) {
+  decoder* d = (decoder*)in->state;
+  d->release(d);
+  free(d);
   in->state = nullptr;
 }
 
-bool inflating(input* in, gzip* g) {
-  if (g == nullptr)
+decoder* newdecoder(int padding, bool gzip) {
+  decoder* d = (decoder*)malloc(sizeof(decoder));
+  if (d) {
+    d->padding = padding;
+    d->gzip = gzip;
+    d->lib = nullptr;
+  }
+  return d;
+}
+
+bool decoding(input* in, decoder* d) {
+  if (d == nullptr)
     return false;
-  g->next = g->buf + SPARE;
-  memcpy(g->next, in->head, in->held);
-  g->avail = in->held;
+  d->next = d->buf + SPARE;
+  memcpy(d->next, in->head, in->held);
+  d->avail = in->held;
   in->held = 0;
-  g->ended = false;
-  g->looked = false;
-  member(g);
-  in->state = g;
-  in->read = readgzip;
-  in->end = endgzip;
+  d->ended = false;
+  d->looked = false;
+  frame(d);
+  in->state = d;
+  in->read = readframes;
+  in->end = enddecoder;
   return true;
 }
-#endif

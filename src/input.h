@@ -1,6 +1,7 @@
 // Where the conversion's bytes come from. The conversion knows only this
 // interface: the log as it is on its descriptor is one source, the log
-// inflated from gzip another, and the conversion cannot tell them apart.
+// decoded from gzip, zstd, xz or bzip2 another, and the conversion cannot
+// tell them apart.
 #ifndef ZETTRIK_INPUT_H
 #define ZETTRIK_INPUT_H
 
@@ -28,12 +29,13 @@ struct input {
 void plain(input* in, int fd);
 
 // Sets in up to read the log from fd, by the bytes it begins with, whatever
-// its name: inflated where they are gzip's; refused, every read failing,
-// where they are those of a compressed format that is not read here; as it
-// is otherwise. Returns false when there was no memory for the inflater.
+// its name: decoded where they are those of gzip, zstd, xz or bzip2;
+// refused, every read failing, where they are those of a compressed format
+// that is not read here; as it is otherwise. Returns false when there was
+// no memory for the decoder.
 bool start(input* in, int fd);
 
-// Releases what start() or an inflater took.
+// Releases what start() or a decoder took.
 void finish(input* in);
 
 // Reads up to n bytes from the descriptor, as the sources do. At the end of
@@ -46,17 +48,27 @@ long take(input* in, void* buf, size_t n);
 // of any other format in the table in input.cpp.
 bool compressed(const unsigned char* p, size_t n);
 
-// The inflaters, for start() and the tests: each sets in up to inflate the
-// bytes of in->head and then of in->fd, a gzip member after another, as
-// gzip does; zero bytes after the last member are passed over, anything
-// else is damage, as are corrupt data, a wrong checksum, a member cut short
-// and an inflated log that is itself compressed. Each returns false when
-// there was no memory for it.
+// The decoders, for start() and the tests: each sets in up to decode the
+// bytes of in->head and then of in->fd, a frame after another (gzip's
+// members, xz's and bzip2's streams), as the format's own tool does: the
+// zeros that the format allows after a frame are passed over, anything
+// else is damage, as are corrupt data, a wrong checksum, a frame cut short
+// and a decoded log that is itself compressed. Each returns false when
+// there was no memory for it. gzip has two: ISA-L and zlib.
 #ifdef ZETTRIK_ISAL
 bool inflateisal(input* in);
 #endif
 #ifdef ZETTRIK_ZLIB
 bool inflatezlib(input* in);
+#endif
+#ifdef ZETTRIK_ZSTD
+bool decodezstd(input* in);
+#endif
+#ifdef ZETTRIK_XZ
+bool decodexz(input* in);
+#endif
+#ifdef ZETTRIK_BZIP2
+bool decodebzip2(input* in);
 #endif
 
 #endif

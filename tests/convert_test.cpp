@@ -184,7 +184,6 @@ TEST(Errors, ReadErrorIsReportedAndWhatWasReadKept) {
   EXPECT_EQ(3u, r.frames.size());
 }
 
-#ifdef ZETTRIK_ZLIB
 // A log of several blocks with some bad lines and a cut end.
 std::string mixed(size_t size) {
   std::mt19937 rng(2026);
@@ -194,21 +193,7 @@ std::string mixed(size_t size) {
   return log + "cut";
 }
 
-// What zlib inflates from the first bytes of a gzip file, as far as they go.
-std::string inflated(const std::string& part) {
-  z_stream z = {};
-  inflateInit2(&z, 16 + 15);
-  std::string out(3 * part.size() + (1 << 20), '\0');
-  z.next_in = (Bytef*)part.data();
-  z.avail_in = (uInt)part.size();
-  z.next_out = (Bytef*)&out[0];
-  z.avail_out = (uInt)out.size();
-  while (inflate(&z, Z_SYNC_FLUSH) == Z_OK && z.avail_in > 0 && z.avail_out > 0) {
-  }
-  out.resize(z.total_out);
-  inflateEnd(&z);
-  return out;
-}
+#ifdef ZETTRIK_ZLIB
 
 // The log as two members whose first, of stored blocks, is exactly first
 // bytes long, and whose second has a header of the given flags.
@@ -283,23 +268,22 @@ TEST(Inflate, EveryInflaterGivesWhatThePlainLogGives) {
 #endif
 }
 
-TEST(Inflate, DamageIsReportedAfterWhatCameBefore) {
+TEST(Inflate, DamageInTheFramingIsReported) {
   std::string log = mixed(1u << 20);
   result want = run(log);
   std::string data = gz(log);
   std::string named = gz(log, 6, every);
   size_t hcrc = named.size() - (data.size() - 10) - 2;  // where the header's CRC is
-  // Damage that every inflater must find, at the given byte, after every
-  // line that zlib inflates from the bytes before it.
+  // Damage in gzip's own framing that every inflater must find, at the
+  // given byte, after every line that zlib inflates from the bytes before
+  // it.
   const struct {
     const char* why;
     std::string file;
     size_t at;
   } found[] = {
-      {"cut short", data.substr(0, data.size() / 2), data.size() / 2},
       {"cut in the header", data.substr(0, 5), 0},
       {"cut in the comment", named.substr(0, 330), 0},
-      {"not a member after the last", data + "x", data.size()},
       {"something after the zeros", data + std::string(10, '\0') + "\x1f", data.size()},
       {"a wrong checksum", data.substr(0, data.size() - 8) + std::string(8, 'c'), data.size()},
       {"a wrong length", data.substr(0, data.size() - 1) + "\x7f", data.size()},
@@ -325,25 +309,82 @@ TEST(Inflate, DamageIsReportedAfterWhatCameBefore) {
       EXPECT_LE(least.size(), r.csv.size()) << c.first << ", " << d.why << ": lines lost before it";
     }
   }
-  // A bit turned anywhere: it is damage, or it changed nothing that counts
-  // (a few header bytes are checked by nothing); where there are several
-  // inflaters, they agree, and one has made at most what the other made
-  // before it stopped.
-  std::mt19937 rng(8);
-  for (int i = 0; i < 40; i++) {
-    std::string file = data;
-    file[rng() % file.size()] ^= (char)(1 << (rng() % 8));
-    std::vector<result> seen;
-    for (auto& f : inflaters())
-      seen.push_back(through(file, f.second));
-    for (size_t k = 0; k < seen.size(); k++) {
-      EXPECT_TRUE(seen[k].unread || seen[k].csv == want.csv) << "bit turned, round " << i;
-      EXPECT_EQ(seen[0].unread, seen[k].unread) << "bit turned, round " << i;
-      EXPECT_TRUE(nested(seen[0].csv, seen[k].csv)) << "bit turned, round " << i;
+}
+#endif
+
+// Every decoder, from a file and chosen by start(): a frame at a low level,
+// and empty frames and frames of two levels one after another with the
+// padding its format allows between and after them, give what the plain
+// log gives.
+TEST(Decode, EveryDecoderGivesWhatThePlainLogGives) {
+  std::string log = mixed((1u << 20) + 100000);  // more than a block
+  result want = run(log);
+  size_t a = log.size() / 3;
+  for (const codec& c : decoders()) {
+    const std::string files[] = {
+        c.low(log),
+        c.low("") + c.high(log.substr(0, a)) + c.padding + c.low(log.substr(a)) + c.padding +
+            c.high(""),
+    };
+    for (const std::string& file : files)
+      for (how* open : {c.open, (how*)[](input* in) { return start(in, in->fd);
+  }
+}) {
+  result r = through(file, open);
+  ASSERT_EQ("", differs(r.csv, want.csv)) << c.name << ", " << file.size() << " bytes";
+  EXPECT_EQ(want.faulty, r.faulty) << c.name;
+  EXPECT_EQ(want.frames.size(), r.frames.size()) << c.name;
+  EXPECT_FALSE(r.unread) << c.name;
+}
+}  // namespace
+}
+
+// Damage that every decoder finds, after every line that its library
+// decodes from the bytes before it: cut short, something after the last
+// frame that its format does not allow, a changed byte. The lines made
+// just before damage that only a checksum reveals may hold damaged bytes;
+// otherwise what comes out is how the whole log begins.
+TEST(Decode, DamageIsReportedAfterWhatCameBefore) {
+  std::string log = mixed((1u << 20) + 100000);
+  result want = run(log);
+  for (const codec& c : decoders()) {
+    std::string data = c.high(log);
+    size_t half = data.size() / 2;
+    std::string flipped = data;
+    flipped[half] ^= 0x10;
+    const struct {
+      const char* why;
+      std::string file;
+      size_t at;
+      bool checked;  // damage that a checksum may be the first to see
+    } found[] = {
+        {"cut short", data.substr(0, half), half, false},
+        {"not a frame after the last", data + "x", data.size(), false},
+        {"padding its format does not allow", data + c.refused, data.size(), false},
+        {"a byte changed", flipped, half, true},
+    };
+    for (const auto& d : found) {
+      std::string least = run(c.prefix(d.file.substr(0, d.at))).csv;
+      result r = through(d.file, c.open);
+      EXPECT_TRUE(r.unread) << c.name << ", " << d.why;
+      EXPECT_EQ(0, r.csv.compare(0, least.size(), least))
+          << c.name << ", " << d.why << ": lines lost";
+      if (!d.checked) {
+        EXPECT_EQ(0u, want.csv.rfind(r.csv, 0))
+            << c.name << ", " << d.why << ": not what came before";
+      }
+    }
+    // A bit turned anywhere: it is damage, or it changed nothing that counts
+    // (a few header bytes are checked by nothing).
+    std::mt19937 rng(8);
+    for (int i = 0; i < 20; i++) {
+      std::string file = data;
+      file[rng() % file.size()] ^= (char)(1 << (rng() % 8));
+      result r = through(file, c.open);
+      EXPECT_TRUE(r.unread || r.csv == want.csv) << c.name << ", bit turned, round " << i;
     }
   }
 }
-#endif
 
 }  // namespace
 

@@ -69,6 +69,25 @@ def sample():
         return f.read()
 
 
+def packed(tool, data, *options):
+    """data compressed by a tool (zstd, xz, bzip2, lz4), as it writes a file."""
+    return subprocess.run([tool, "-q", "-c"] + list(options), input=data, stdout=subprocess.PIPE,
+                          check=True).stdout
+
+
+def dictionary(stream, size):
+    """An xz stream of one block with the dictionary that its LZMA2 filter
+    asks for set to the given properties byte (32: 256 MiB, 33: 384 MiB),
+    the block header's CRC made anew: a valid stream that asks for more."""
+    import zlib
+    length = (stream[12] + 1) * 4
+    header = bytearray(stream[12:12 + length])
+    assert header[1] == 0 and header[2:4] == b"\x21\x01", header  # one filter, LZMA2
+    header[4] = size
+    header[-4:] = zlib.crc32(bytes(header[:-4])).to_bytes(4, "little")
+    return stream[:12] + bytes(header) + stream[12 + length:]
+
+
 def member(data, flags=0, level=6):
     """data as one gzip member whose header has the given flags (FTEXT 1,
     FHCRC 2, FEXTRA 4, FNAME 8, FCOMMENT 16) and the fields they announce."""
@@ -242,18 +261,31 @@ class Conversion(Case):
         self.assertEqual(csv(GOODCSV * 9), self.read("a.csv"))
 
     def test_sample_log(self):
-        # As it is, and compressed with gzip: inflated as it is read, told by
-        # its first bytes and not by its name, in one member or several with
-        # zeros after them and headers of every field. A plain log named .gz,
-        # or beginning with the first byte of gzip's magic, is read as it is.
+        # As it is, and compressed: decoded as it is read, told by its first
+        # bytes and not by its name, in one frame or several (gzip's members,
+        # xz's and bzip2's streams) of two levels, with the padding each
+        # format allows: zeros after gzip's last member, zeros in fours
+        # between and after xz's streams, a skippable zstd frame. A plain log
+        # named .gz, or beginning with the first byte of gzip's magic, is
+        # read as it is.
         import gzip
         log = sample()
         half = log.index(b"\n", len(log) // 2) + 1
+        skippable = b"\x5a\x2a\x4d\x18" + (5).to_bytes(4, "little") + b"index"
         for name, data, plain in (
                 ("a.log", log, log),
                 ("access.log.2.gz", gzip.compress(log, 6), log),
                 ("rotated", gzip.compress(log, 1), log),
                 ("two.gz", gzip.compress(log[:half]) + member(log[half:], 31) + b"\0" * 300, log),
+                ("zstd-rotated", packed("zstd", log[:half], "-1") + skippable +
+                 packed("zstd", log[half:], "-19"), log),
+                ("xz-rotated", packed("xz", log[:half], "-0") + b"\0" * 4 +
+                 packed("xz", log[half:], "-9") + b"\0" * 8, log),
+                ("bzip2-rotated", packed("bzip2", log[:half], "-1") +
+                 packed("bzip2", log[half:], "-9"), log),
+                # The largest window and dictionary that may be asked for.
+                ("window.zst", packed("zstd", log, "--long=27"), log),
+                ("dictionary.xz", dictionary(packed("xz", log), 32), log),
                 ("plain.gz", log, log),
                 ("odd.log", b"\x1f" + log, b"\x1f" + log)):
             want, faulty = reference(plain)
@@ -273,20 +305,24 @@ class Conversion(Case):
         import io
         import zipfile
         log = sample()
-        made = {}
-        for tool, name in (("xz", "a.xz"), ("bzip2", "a.bz2"), ("zstd", "a.zst"), ("lz4", "a.lz4")):
-            if not shutil.which(tool):
-                self.skipTest("needs " + tool)
-            made[name] = subprocess.run([tool, "-c"], input=log, stdout=subprocess.PIPE,
-                                        check=True).stdout
-        packed = io.BytesIO()
-        with zipfile.ZipFile(packed, "w", zipfile.ZIP_DEFLATED) as z:
+        made = {"a.lz4": packed("lz4", log)}
+        archive = io.BytesIO()
+        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
             z.writestr("access.log", log)
-        made["a.zip"] = packed.getvalue()
+        made["a.zip"] = archive.getvalue()
         made["a.7z"] = b"7z\xbc\xaf\x27\x1c\x00\x04" + log[:200]  # the signature header
         made["a.Z"] = b"\x1f\x9d\x90" + log[:200]  # the magic and the flags of compress
+        # A log compressed twice, or a compressed archive: the decoded bytes
+        # are no log either.
         made["twice.gz"] = gzip.compress(gzip.compress(log))
-        made["xz.gz"] = gzip.compress(made["a.xz"])
+        made["xz.gz"] = gzip.compress(packed("xz", log))
+        made["gz.zst"] = packed("zstd", gzip.compress(log))
+        made["zip.bz2"] = packed("bzip2", made["a.zip"])
+        # More memory than a log may ask for: a zstd window above 128 MiB
+        # (from a pipe, --long=31 keeps its 2 GiB window), an xz dictionary
+        # above 256 MiB. They are refused rather than allocated.
+        made["window.zst"] = packed("zstd", log, "--long=31")
+        made["dictionary.xz"] = dictionary(packed("xz", log), 33)
         for name, data in made.items():
             self.write(name, data)
             self.write("a.csv", b"old\n")
@@ -320,6 +356,37 @@ class Conversion(Case):
             self.assertEqual(self.converted(before.count(b"\n"), faulty, "a.log.gz") +
                              text(NOSOURCE % "a.log.gz"), out, why)
             self.assertEqual(csv(want), self.read("a.csv"), why)
+        # zstd, xz and bzip2, a frame or stream cut short, with something
+        # after it, or with a byte changed: what their own tools decode ahead
+        # of the damage is converted, and where the data before it is whole,
+        # nothing else; lines made just before damage that only a checksum
+        # reveals may hold damaged bytes.
+        lines = log.split(b"\n")
+        for tool in ("zstd", "xz", "bzip2"):
+            data = packed(tool, log)
+            middle = len(data) // 2
+            for why, at, damaged, whole in (
+                    ("cut short", middle, data[:middle], True),
+                    ("garbage after", len(data), data + b"\0\0\0\0not %s\n" % tool.encode(), True),
+                    ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0x55]) +
+                     data[middle + 1:], False)):
+                before = subprocess.run([tool, "-d", "-c", "-q"], input=damaged[:at],
+                                        stdout=subprocess.PIPE).stdout
+                name = "a.log." + tool
+                self.write(name, damaged)
+                out = self.run_in(name, "a.csv")
+                start = text(START % (name, "a.csv"))
+                self.assertTrue(out.startswith(start), (tool, why, out[:200]))
+                count = out.index(text(SUMMARY % 0)[:20]) - len(start)
+                want, faulty = reference(b"\n".join(lines[:count]) + b"\n")
+                if not whole:  # the lines may be damaged, and counted otherwise
+                    faulty = int(out[len(start) + count:].split()[2])
+                self.assertEqual(start + frames(count) + text(SUMMARY % faulty) +
+                                 text(NOSOURCE % name), out, (tool, why))
+                made = self.read("a.csv")
+                self.assertTrue(made.startswith(csv(reference(before)[0])), (tool, why))
+                if whole:
+                    self.assertEqual(csv(want), made, (tool, why))
 
     def test_long_lines(self):
         pad = 65535 - len(GOOD)
@@ -531,6 +598,38 @@ class Terminal(Case):
         spun = b"".join(bytes([f]) + b"\r" for f in frames(100))
         self.assertEqual((START % ("a.log", "a.csv")).encode().replace(b"\n", b"\r\n") + spun +
                          (SUMMARY % 25).encode().replace(b"\n", b"\r\n"), shown)
+
+    @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
+    def test_each_frame_shows_before_the_next_line_comes(self):
+        # A log that grows a line at a time, as a live one does: each line's
+        # frame reaches the terminal while the program waits for the next.
+        import pty
+        import select
+        os.mkfifo(self.path("slow.log"))
+        master, slave = pty.openpty()
+        p = subprocess.Popen(EMULATOR + [PROGRAM, "slow.log", "a.csv"], cwd=self.dir, stdout=slave)
+        os.close(slave)
+        start = text(START % ("slow.log", "a.csv")).replace(b"\n", b"\r\n")
+        seen = b""
+        with open(self.path("slow.log"), "wb", buffering=0) as w:
+            for line in range(1, 4):
+                w.write(GOOD)
+                while start not in seen or len(seen.split(start)[1]) < 2 * line:
+                    ready, _, _ = select.select([master], [], [], 60)
+                    self.assertTrue(ready, "no frame for line %d: %r" % (line, seen))
+                    seen += os.read(master, 4096)
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        self.assertEqual(0, p.wait())
+        self.assertEqual(b"\\\r|\r/\r" + text(SUMMARY % 0).replace(b"\n", b"\r\n"),
+                         seen.split(start)[1])
 
     @unittest.skipUnless(shutil.which("tmux"), "needs tmux")
     def test_final_screen_shows_the_summary_over_the_last_frame(self):
@@ -864,18 +963,23 @@ class Huge(Case):
         self.assertLess(peak, 8 * 1024)  # KiB
 
     def test_a_compressed_bomb_costs_no_memory(self):
-        # A few megabytes that inflate to a line of three gigabytes, then a
-        # good line: the line is skipped, the good one converted.
-        import zlib
-        squeeze = zlib.compressobj(9, zlib.DEFLATED, 16 + 15)
-        parts = [squeeze.compress(b"x" * (1 << 24)) for _ in range(3 << 6)]
-        bomb = b"".join(parts) + squeeze.compress(b"\n" + GOOD) + squeeze.flush()
-        self.assertLess(len(bomb), 8 << 20)
-        self.write("bomb.gz", bomb)
-        out, peak = self.peaked(["bomb.gz", "a.csv"])
-        self.assertTrue(out.endswith(frames(2) + text(SUMMARY % 1)), out[-100:])
-        self.assertEqual(GOODCSV, self.read("a.csv"))
-        self.assertLess(peak, 8 * 1024)  # KiB
+        # A few megabytes that decode to a line of three gigabytes, then a
+        # good line: the line is skipped, the good one converted. One
+        # compressed piece of 16 MiB, repeated: frames follow one another.
+        import gzip
+        line = b"x" * (1 << 24)
+        for name, piece, end, limit in (
+                ("bomb.gz", gzip.compress(line, 9), gzip.compress(b"\n" + GOOD), 8),
+                ("bomb.zst", packed("zstd", line, "-3"), packed("zstd", b"\n" + GOOD), 16),
+                ("bomb.xz", packed("xz", line, "-6"), packed("xz", b"\n" + GOOD), 16),
+                ("bomb.bz2", packed("bzip2", line, "-9"), packed("bzip2", b"\n" + GOOD), 16)):
+            bomb = piece * (3 << 6) + end
+            self.assertLess(len(bomb), 8 << 20)
+            self.write(name, bomb)
+            out, peak = self.peaked([name, "a.csv"])
+            self.assertTrue(out.endswith(frames(2) + text(SUMMARY % 1)), (name, out[-100:]))
+            self.assertEqual(GOODCSV, self.read("a.csv"), name)
+            self.assertLess(peak, limit * 1024, name)  # KiB
 
     def test_three_billion_rejected_lines_are_counted_exactly(self):
         import threading
@@ -924,12 +1028,15 @@ class SameFile(Case):
 
     @unittest.skipUnless(POSIX, "permissions of this system")
     def test_a_read_only_log_named_twice(self):
-        # It cannot be opened for writing, and is still told as the log.
+        # It cannot be opened for writing, and is still told as the log: by
+        # its name, and by the name of the descriptor it opens as, which
+        # means the log only once it is open.
         user = self.ordinary()
         self.write("a.log", GOOD + BAD)
         os.chmod(self.path("a.log"), 0o444)
-        self.assertEqual(text(SAME % ("a.log", "a.log")), self.run_in("a.log", "a.log", **user))
-        self.assertEqual(GOOD + BAD, self.read("a.log"))
+        for target in ["a.log"] + (["/dev/fd/3"] if os.path.exists("/dev/fd") else []):
+            self.assertEqual(text(SAME % (target, "a.log")), self.run_in("a.log", target, **user))
+            self.assertEqual(GOOD + BAD, self.read("a.log"))
 
     def test_relative_and_absolute(self):
         self.check("a.log", os.path.join(".", "a.log"))

@@ -233,7 +233,7 @@ inline std::string gz(const std::string& log, int level = 6, int flags = 0) {
 }
 #endif
 
-// Every inflater that this build has, by name, and start(), which chooses.
+// Every inflater that this build has, by name.
 inline std::vector<std::pair<const char*, how*>> inflaters() {
   std::vector<std::pair<const char*, how*>> all;
 #ifdef ZETTRIK_ISAL
@@ -241,6 +241,171 @@ inline std::vector<std::pair<const char*, how*>> inflaters() {
 #endif
 #ifdef ZETTRIK_ZLIB
   all.push_back({"zlib", inflatezlib});
+#endif
+  return all;
+}
+
+#ifdef ZETTRIK_ZSTD
+#include <zstd.h>
+
+// The log as one zstd frame at the given level, with the checksum of its
+// content, as the zstd tool writes it.
+inline std::string zst(const std::string& log, int level = 3) {
+  ZSTD_CCtx* z = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(z, ZSTD_c_compressionLevel, level);
+  ZSTD_CCtx_setParameter(z, ZSTD_c_checksumFlag, 1);
+  std::string out(ZSTD_compressBound(log.size()), '\0');
+  out.resize(ZSTD_compress2(z, &out[0], out.size(), log.data(), log.size()));
+  ZSTD_freeCCtx(z);
+  return out;
+}
+
+// A skippable frame: passed over, whatever it holds.
+inline std::string skippable(const std::string& data) {
+  return std::string("\x53\x2a\x4d\x18", 4) + little((uint32_t)data.size(), 4) + data;
+}
+
+// What the library decodes from the first bytes of a zstd file, as far as
+// they go.
+inline std::string unzst(const std::string& part) {
+  ZSTD_DCtx* z = ZSTD_createDCtx();
+  std::string out;
+  char buf[1 << 16];
+  ZSTD_inBuffer in = {part.data(), part.size(), 0};
+  for (;;) {
+    ZSTD_outBuffer put = {buf, sizeof buf, 0};
+    size_t r = ZSTD_decompressStream(z, &put, &in);
+    out.append(buf, put.pos);
+    if (ZSTD_isError(r) || (put.pos == 0 && in.pos == in.size))
+      break;
+  }
+  ZSTD_freeDCtx(z);
+  return out;
+}
+#endif
+
+#ifdef ZETTRIK_XZ
+#include <lzma.h>
+
+// The log as one xz stream at the given preset.
+inline std::string xzed(const std::string& log, uint32_t preset = 6) {
+  std::string out(lzma_stream_buffer_bound(log.size()), '\0');
+  size_t at = 0;
+  lzma_easy_buffer_encode(preset, LZMA_CHECK_CRC64, nullptr, (const uint8_t*)log.data(), log.size(),
+                          (uint8_t*)&out[0], &at, out.size());
+  out.resize(at);
+  return out;
+}
+
+inline std::string unxzed(const std::string& part) {
+  lzma_stream z = LZMA_STREAM_INIT;
+  if (lzma_stream_decoder(&z, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK)
+    abort();
+  std::string out;
+  char buf[1 << 16];
+  z.next_in = (const uint8_t*)part.data();
+  z.avail_in = part.size();
+  lzma_ret r = LZMA_OK;
+  while (r == LZMA_OK) {
+    z.next_out = (uint8_t*)buf;
+    z.avail_out = sizeof buf;
+    r = lzma_code(&z, LZMA_RUN);
+    out.append(buf, sizeof buf - z.avail_out);
+    if (z.avail_out == sizeof buf && z.avail_in == 0)
+      break;
+  }
+  lzma_end(&z);
+  return out;
+}
+#endif
+
+#ifdef ZETTRIK_BZIP2
+#include <bzlib.h>
+
+// The log as one bzip2 stream at the given level.
+inline std::string bz2(const std::string& log, int level = 9) {
+  std::string out(log.size() + log.size() / 100 + 600, '\0');
+  unsigned n = (unsigned)out.size();
+  BZ2_bzBuffToBuffCompress(&out[0], &n, (char*)log.data(), (unsigned)log.size(), level, 0, 0);
+  out.resize(n);
+  return out;
+}
+
+inline std::string unbz2(const std::string& part) {
+  bz_stream z = {};
+  BZ2_bzDecompressInit(&z, 0, 0);
+  std::string out;
+  char buf[1 << 16];
+  z.next_in = (char*)part.data();
+  z.avail_in = (unsigned)part.size();
+  int r = BZ_OK;
+  while (r == BZ_OK) {
+    z.next_out = buf;
+    z.avail_out = sizeof buf;
+    r = BZ2_bzDecompress(&z);
+    out.append(buf, sizeof buf - z.avail_out);
+    if (z.avail_out == sizeof buf)
+      break;
+  }
+  BZ2_bzDecompressEnd(&z);
+  return out;
+}
+#endif
+
+#ifdef ZETTRIK_ZLIB
+// What zlib inflates from the first bytes of a gzip file, as far as they go.
+inline std::string inflated(const std::string& part) {
+  z_stream z = {};
+  inflateInit2(&z, 16 + 15);
+  std::string out(3 * part.size() + (1 << 20), '\0');
+  z.next_in = (Bytef*)part.data();
+  z.avail_in = (uInt)part.size();
+  z.next_out = (Bytef*)&out[0];
+  z.avail_out = (uInt)out.size();
+  while (inflate(&z, Z_SYNC_FLUSH) == Z_OK && z.avail_in > 0 && z.avail_out > 0) {
+  }
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return out;
+}
+#endif
+
+// A decoder of this build and its format: how it is set up, how the format
+// is made at a low and a high level, what may pad one frame from the next,
+// what its format refuses after the last frame, and what its library
+// decodes of the first bytes of a file, as far as they go.
+struct codec {
+  const char* name;
+  const char* format;
+  how* open;
+  std::string (*low)(const std::string& log);
+  std::string (*high)(const std::string& log);
+  std::string padding;
+  std::string refused;
+  std::string (*prefix)(const std::string& part);
+};
+
+inline std::vector<codec> decoders() {
+  std::vector<codec> all;
+#ifdef ZETTRIK_ZLIB
+  for (auto& f : inflaters())
+    all.push_back({f.first, "gzip", f.second, [](const std::string& l) { return gz(l, 1); },
+                   [](const std::string& l) { return gz(l, 9, FNAME | FHCRC); }, "",
+                   std::string("\0\0\0x", 4), inflated});
+#endif
+#ifdef ZETTRIK_ZSTD
+  all.push_back({"zstd", "zstd", decodezstd, [](const std::string& l) { return zst(l, 1); },
+                 [](const std::string& l) { return skippable("index") + zst(l, 12); }, "",
+                 std::string(4, '\0'), unzst});
+#endif
+#ifdef ZETTRIK_XZ
+  all.push_back({"xz", "xz", decodexz, [](const std::string& l) { return xzed(l, 0); },
+                 [](const std::string& l) { return xzed(l, 3); }, std::string(8, '\0'),
+                 std::string(3, '\0'), unxzed});
+#endif
+#ifdef ZETTRIK_BZIP2
+  all.push_back({"bzip2", "bzip2", decodebzip2, [](const std::string& l) { return bz2(l, 1); },
+                 [](const std::string& l) { return bz2(l, 9); }, "", std::string(4, '\0'), unbz2});
 #endif
   return all;
 }
