@@ -10,7 +10,10 @@ request, two spaces between fields, a tab for a space, an empty line, a line
 cut short, a stray bracket. The good lines hold what trips up spreadsheets:
 addresses whose last three groups have three digits (read as one number with
 thousands separators where the dot is one), client-sent fields that begin
-with "=" (read as formulas), user agents with semicolons. Everything here is
+with "=" (read as formulas), user agents with semicolons, text beyond ASCII
+in UTF-8, a byte of Windows-1252 that is no UTF-8, control bytes, and a
+literal _x0041_, which a workbook would read back as the letter A.
+Everything here is
 made up: the addresses are from the documentation ranges or random, the hosts
 and agents invented.
 """
@@ -22,7 +25,7 @@ MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
 PATHS = ["/", "/index.html", "/news/2026/12/", "/img/logo.png", "/css/site.css",
          "/js/app.js", "/api/v1/items?page=2&size=50", "/search?q=zettel+kasten",
          "/downloads/report%202026.pdf", "/favicon.ico", "/robots.txt",
-         "/blog/a-long-article-about-logs-and-their-many-fields.html"]
+         "/blog/a-long-article-about-logs-and-their-many-fields.html", "/wiki/_x0041_"]
 METHODS = ["GET"] * 8 + ["POST", "HEAD", "PUT", "DELETE"]
 STATUS = [200] * 12 + [204, 301, 302, 304, 304, 400, 403, 404, 404, 500, 503]
 REFERRERS = ["-", "-", "https://www.example.org/", "https://example.net/start?x=1",
@@ -31,8 +34,12 @@ AGENTS = ["Mozilla/5.0 (X11; Linux x86_64; rv:120.0) Gecko/20100101 Firefox/120.
           "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko)",
           "Mozilla/4.0 [en] (WinNT; I)",
           "curl/8.5.0", "Wget/1.21.4", "ExampleBot/2.1 (+https://example.com/bot)",
-          "-"]
-USERS = ["-"] * 10 + ["anna", "bernd", "svc-backup", "=2+3"]
+          "-", "Mozilla/5.0 (compatible; B\u00fccherbot/1.0; +https://b\u00fccher.example/)",
+          # Raw bytes, as a server may log them: one of Windows-1252 (0xF6,
+          # an o with umlaut there) and the control bytes of a terminal
+          # sequence.
+          "Mozilla/4.0 (K\udcf6ln-Client; Windows NT 5.1)", "Scanner/0.1 \x1b[2J\x07"]
+USERS = ["-"] * 10 + ["anna", "bernd", "svc-backup", "=2+3", "j\u00fcrgen"]
 
 
 def address(rng):
@@ -92,9 +99,9 @@ def main():
         written += len(line)
         n += 1
         if len(chunk) == 10000:
-            out.write("".join(chunk).encode())
+            out.write("".join(chunk).encode("utf-8", "surrogateescape"))
             chunk = []
-    out.write("".join(chunk).encode())
+    out.write("".join(chunk).encode("utf-8", "surrogateescape"))
 
 
 if __name__ == "__main__":

@@ -42,12 +42,23 @@ function(zettrik_missing option format package)
 endfunction()
 
 # gzip. Where ISA-L is used and zlib is there too, zlib is built beside it
-# for the tests alone, which hold one to the other.
-if(ZETTRIK_GZIP)
-  zettrik_probe(ZETTRIK_HAS_ISAL isal "#include <isa-l/igzip_lib.h>
+# for the tests alone, which hold one to the other. The workbook deflates
+# its sheets with the same library.
+zettrik_probe(ZETTRIK_HAS_ISAL isal "#include <isa-l/igzip_lib.h>
 int main() { struct inflate_state s; isal_inflate_init(&s); return 0; }")
-  zettrik_probe(ZETTRIK_HAS_ZLIB z "#include <zlib.h>
+zettrik_probe(ZETTRIK_HAS_ZLIB z "#include <zlib.h>
 int main() { z_stream z = {}; return inflateInit2(&z, -15); }")
+if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
+  target_sources(zettrik_core PRIVATE src/pack-isal.cpp)
+  target_link_libraries(zettrik_core PUBLIC isal)
+elseif(ZETTRIK_HAS_ZLIB)
+  target_sources(zettrik_core PRIVATE src/pack-zlib.cpp)
+  target_link_libraries(zettrik_core PUBLIC z)
+else()
+  message(FATAL_ERROR "No library to deflate workbooks with: install zlib1g-dev or libisal-dev "
+                      "(scripts/setup does).")
+endif()
+if(ZETTRIK_GZIP)
   if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
     target_sources(zettrik_core PRIVATE src/input-isal.cpp)
     target_compile_definitions(zettrik_core PUBLIC ZETTRIK_ISAL)

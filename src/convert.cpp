@@ -21,6 +21,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "console.h"
 #include "convert.h"
@@ -89,7 +90,7 @@ constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
 //             block
 struct shared {
   input* in;
-  FILE* target;
+  output* out;
   // Held for the whole read of a block; guards everything down to blocks.
   std::mutex reading;
   bool ended;       // the log has ended, or reading failed
@@ -103,17 +104,23 @@ struct shared {
   std::condition_variable written;
   int64_t turn;    // the block to be written next
   int64_t faulty;  // rejected lines in the blocks written
+  int64_t tally;   // for a workbook: the block to count its rows next
   // Touched only by the worker that holds the turn to write.
   bool broken;  // a write failed: write what is left through stdio
 };
 
 // A worker: the shared state and its own buffer of HEAD + BLOCK bytes. The
 // converting thread's worker also holds the other one until it starts it.
+// For a workbook, a worker also has a copy of its block as the log has it,
+// its rows there, and its share of the workbook's work.
 struct worker {
   shared* s;
   char* buf;
   worker* spare;       // the worker to start at the second block, or nullptr
   std::thread thread;  // the thread it started for the spare, if any
+  char* copy;
+  std::vector<row> rows;
+  sheetpart* part;
 };
 
 // One block, as a worker has read it.
@@ -128,6 +135,8 @@ struct block {
 };
 
 static void work(worker* w);
+static void tabulate(worker* w, block* b);
+static int64_t tally(shared* s, int64_t number, size_t rows);
 static bool fetch(shared* s, char* buf, block* b);
 static void start(worker* w);
 static void put(shared* s, block* b, iovec* runs, const char* p, size_t n);
@@ -136,36 +145,46 @@ static void waitturn(shared* s, int64_t number);
 static void passturn(shared* s, const block* b);
 static void emit(shared* s, iovec* runs, int n);
 
-int64_t convert(input* in, FILE* target, bool* unread) {
+int64_t convert(input* in, output* out, bool* unread) {
   char* mem = (char*)malloc(PAGE + 2 * (HEAD + BLOCK));
   char* first;  // the first page in mem
   shared s;
   worker w[2];
+  bool book = out->book != nullptr;
 
   *unread = false;
-  if (mem == nullptr) {
-    *unread = true;
-    return 0;
+  for (worker& k : w) {
+    k.copy = book ? (char*)malloc(HEAD + BLOCK) : nullptr;
+    k.part = book ? newpart() : nullptr;
   }
-  first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
-  s.in = in;
-  s.target = target;
-  s.ended = s.unread = s.skipping = s.broken = false;
-  s.cut = first;
-  s.kept = 0;
-  s.blocks = s.turn = s.faulty = 0;
-  w[0].s = w[1].s = &s;
-  w[0].buf = first;
-  w[1].buf = first + HEAD + BLOCK;
-  w[0].spare = &w[1];
-  w[1].spare = nullptr;
+  // Without the memory for its buffers, a log counts as one that cannot be
+  // read.
+  bool room = mem && (!book || (w[0].copy && w[1].copy && w[0].part && w[1].part));
+  if (room) {
+    first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
+    s.in = in;
+    s.out = out;
+    s.ended = s.unread = s.skipping = s.broken = false;
+    s.cut = first;
+    s.kept = 0;
+    s.blocks = s.turn = s.faulty = s.tally = 0;
+    w[0].s = w[1].s = &s;
+    w[0].buf = first;
+    w[1].buf = first + HEAD + BLOCK;
+    w[0].spare = &w[1];
+    w[1].spare = nullptr;
 
-  work(&w[0]);
-  if (w[0].thread.joinable())
-    w[0].thread.join();
+    work(&w[0]);
+    if (w[0].thread.joinable())
+      w[0].thread.join();
+  }
+  for (worker& k : w) {
+    free(k.copy);
+    freepart(k.part);
+  }
   free(mem);
-  *unread = s.unread;
-  return s.faulty;
+  *unread = room ? s.unread : true;
+  return room ? s.faulty : 0;
 }
 
 // A worker: reads a block, scans it in place, so that separating spaces
@@ -181,6 +200,12 @@ static void work(worker* w) {
   while (fetch(s, w->buf, &b)) {
     if (w->spare != nullptr && b.number >= 1)
       start(w);
+    if (s->out->book) {
+      tabulate(w, &b);
+      spin(b.lines);
+      passturn(s, &b);
+      continue;
+    }
     counts c = {0, 0, 0};  // a block begins with a line
     char* line = b.start;  // start of the current line
     char* run = b.start;   // start of the accepted lines not yet gathered
@@ -213,6 +238,58 @@ static void work(worker* w) {
     spin(b.lines);
     passturn(s, &b);
   }
+}
+
+// The workbook's way with a block: the lines that the scan accepts become
+// rows, as the log has them. The scan turns separators into semicolons in
+// place, so the block is copied first. A line with a field longer than a
+// cell holds is rejected too. The CR of a CR LF belongs to the line end
+// here on every platform: a workbook has no line ends. The rows counted in
+// the blocks before tell where this block's rows stand, and so where a
+// sheet ends; this worker makes and deflates them while the other works on
+// its own block, and writes them in its turn.
+static void tabulate(worker* w, block* b) {
+  shared* s = w->s;
+  ending ends[ROOM];
+  memcpy(w->copy, b->start, b->end - b->start);
+  w->rows.clear();
+  counts c = {0, 0, 0};
+  char* line = b->start;
+  for (char* p = b->start; p < b->end;) {
+    char* stop = b->end - p > ROOM ? p + ROOM : b->end;
+    int told = scan(p, stop, &c, ends);
+    for (int i = 0; i < told; i++) {
+      char* next = ends[i].next;
+      size_t length = next - line;
+      bool cr = length > 1 && next[-2] == '\r';
+      row r = {w->copy + (line - b->start), length - 1 - cr};
+      b->lines++;
+      if (ends[i].shaped && length - (CRLF && cr) <= LONGEST && fits(r.at, r.length))
+        w->rows.push_back(r);
+      else
+        b->faulty++;
+      line = next;
+    }
+    p = stop;
+  }
+  int64_t first = tally(s, b->number, w->rows.size());
+  makerows(w->part, first, w->rows);
+  waitturn(s, b->number);
+  b->writing = true;
+  writerows(s->out->book, w->part);
+}
+
+// Waits until the blocks before this one have counted their rows, and
+// adds this block's; returns the rows before it.
+static int64_t tally(shared* s, int64_t number, size_t rows) {
+  std::unique_lock<std::mutex> hold(s->lock);
+  s->written.wait(hold, [&] { return s->tally == number; });
+  int64_t before = s->out->rows;
+  s->out->rows += (int64_t)rows;
+  s->tally++;
+  hold.unlock();
+  s->written.notify_all();
+  return before;
 }
 
 // A log of one block is converted without a second thread; from the second
@@ -329,7 +406,7 @@ static void emit(shared* s, iovec* runs, int n) {
     return;
 #ifndef _WIN32
   if (!s->broken) {
-    long wrote = (long)writev(fileno(s->target), runs, n);
+    long wrote = (long)writev(fileno(s->out->file), runs, n);
     done = wrote > 0 ? (size_t)wrote : 0;
   }
 #endif
@@ -337,7 +414,7 @@ static void emit(shared* s, iovec* runs, int n) {
     size_t skip = done < runs[i].iov_len ? done : runs[i].iov_len;
     done -= skip;
     if (skip < runs[i].iov_len) {
-      fwrite((char*)runs[i].iov_base + skip, 1, runs[i].iov_len - skip, s->target);
+      fwrite((char*)runs[i].iov_base + skip, 1, runs[i].iov_len - skip, s->out->file);
       s->broken = 1;
     }
   }

@@ -17,6 +17,8 @@
 #include "console.h"
 #include "convert.h"
 #include "files.h"
+#include "output.h"
+#include "utf8.h"
 
 // MinGW's start-up code splits the command line and expands wildcards in
 // the arguments when this variable asks for it; it does not ask. On
@@ -27,29 +29,6 @@ extern "C" {
 int _dowildcard = 0;
 }
 #endif
-
-// The length of the valid UTF-8 sequence at s[i], or 0 where none begins.
-static size_t sequence(const std::string& s, size_t i) {
-  unsigned char c = s[i];
-  if (c < 0x80)
-    return 1;
-  size_t n = c >= 0xc2 && c <= 0xdf   ? 2
-             : c >= 0xe0 && c <= 0xef ? 3
-             : c >= 0xf0 && c <= 0xf4 ? 4
-                                      : 0;
-  if (n == 0 || i + n > s.size())
-    return 0;
-  // The second byte's range shuts out overlong forms, surrogates and code
-  // points past U+10FFFF.
-  unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
-  unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
-  if ((unsigned char)s[i + 1] < low || (unsigned char)s[i + 1] > high)
-    return 0;
-  for (size_t k = 2; k < n; k++)
-    if (((unsigned char)s[i + k] & 0xc0) != 0x80)
-      return 0;
-  return n;
-}
 
 // A name as the messages show it. On a terminal a control character in a
 // name is obeyed, not shown: a log named with a carriage return and an
@@ -65,7 +44,7 @@ static std::string shown(const pathchar* name) {
     return s;
   std::string out;
   for (size_t i = 0; i < s.size();) {
-    size_t n = sequence(s, i);
+    size_t n = sequence((const unsigned char*)&s[i], s.size() - i);
     unsigned char c = s[i];
     bool control = n == 2 ? c == 0xc2 && (unsigned char)s[i + 1] < 0xa0
                           : n <= 1 && (c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f));
@@ -89,6 +68,21 @@ static void say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf's 
   vsnprintf(&text[0], text.size(), format, args);
   va_end(args);
   show(text.c_str());
+}
+
+// Whether a target's name asks for a workbook: it ends in .xlsx, in any
+// case.
+static bool workbookname(const pathname& name) {
+  static const char suffix[] = ".xlsx";
+  size_t n = sizeof suffix - 1;
+  if (name.size() < n)
+    return false;
+  for (size_t i = 0; i < n; i++) {
+    pathchar c = name[name.size() - n + i];
+    if ((c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != suffix[i])
+      return false;
+  }
+  return true;
 }
 
 // The entry point. Windows hands the arguments over in UTF-16 to wmain (the
@@ -145,25 +139,38 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (source && target) {
+  // A target named .xlsx becomes a workbook, and every other the CSV. The
+  // workbook is made whenever its file opened, also of no rows where the
+  // log cannot be read: a file of no bytes under that name opens nowhere.
+  // The messages keep their words, "CSV-Datei" included: scripts look for
+  // them.
+  output out = {target, nullptr, 0};
+  bool unmade = false;  // the workbook could not be made whole
+  if (target) {
     // Where the conversion writes through stdio, it hands over runs of lines
     // a few kilobytes long; a large buffer turns them into few large writes.
     // (Some run-times ignore the size unless they are also given the buffer.)
     outbuf = (char*)malloc(1 << 20);
     if (outbuf)
       setvbuf(target, outbuf, _IOFBF, 1 << 20);
+    if (workbookname(names[2]))
+      unmade = (out.book = newbook(target)) == nullptr;
+  }
+  if (source && target) {
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
-    // A log compressed with gzip is inflated as it is read; without the
-    // memory for that, it counts as a log that cannot be read.
+    // A compressed log is decoded as it is read; without the memory for
+    // that, it counts as a log that cannot be read.
     input in;
     int64_t faulty = 0;
     if (start(&in, fileno(source)))
-      faulty = convert(&in, target, &unread);
+      faulty = convert(&in, &out, &unread);
     else
       unread = true;
     finish(&in);
     say("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
+  if (out.book && !endbook(out.book, out.rows))
+    unmade = true;
 
   if (source == nullptr || unread)
     say("\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n", from.c_str());
@@ -172,7 +179,7 @@ int main(int argc, char** argv) {
 
   // A full disk shows only here: in the error flag of the buffered writes, or
   // in the flush of their last buffer when the file is closed.
-  bool unwritten = target == nullptr || ferror(target);
+  bool unwritten = target == nullptr || ferror(target) || unmade;
   if (target && fclose(target) != 0)
     unwritten = true;
   if (unwritten)

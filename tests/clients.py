@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""The CSV in the programs users open it with: LibreOffice Calc, headless,
-and SQLite, each driven by exactly the instructions that README.md gives
-(the filter string, the SQLite commands), which the manual page must repeat.
-Every cell and every row is compared with the fields of examples/access.csv,
-whose log holds the pitfalls: addresses whose last three groups have three
-digits, client-sent fields that begin with "=", agents with semicolons.
+"""The CSV and the workbook in the programs users open them with:
+LibreOffice Calc, headless, and SQLite, the CSV driven by exactly the
+instructions that README.md gives (the filter string, the SQLite
+commands), which the manual page must repeat; the workbook opened as it is,
+under a German locale, as by a double click. Every cell and every row is
+compared with the fields of examples/access.csv, whose log holds the
+pitfalls: addresses whose last three groups have three digits, client-sent
+fields that begin with "=", agents with semicolons, text beyond ASCII, a
+byte of Windows-1252, control bytes.
 
-    clients.py          (CTest runs it with the label clients)
+    clients.py PROGRAM  (CTest runs it with the label clients)
 
 Exits 77 (skipped) where Calc, openpyxl or sqlite3 is missing; scripts/check
 installs them.
@@ -19,7 +22,10 @@ import sys
 import tempfile
 import unittest
 
+from expect import HEADER, cells
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PROGRAM = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else None
 with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
     README = f.read()
 FILTER = re.search(r'--infilter="([^"]+)"', README).group(1)
@@ -34,31 +40,35 @@ except ImportError:
 
 
 def fields(line):
-    """The nine fields of a CSV line: split at semicolons outside double
-    quotes, the quotes around a field taken off, as both programs do."""
-    out, field, quoted = [], "", False
+    """The nine fields of a CSV line, as bytes: split at semicolons outside
+    double quotes, the quotes around a field taken off, as both programs do."""
+    out, field, quoted = [], b"", False
     for ch in line:
-        if ch == '"':
+        ch = bytes([ch])
+        if ch == b'"':
             quoted = not quoted
-        elif ch == ";" and not quoted:
+        elif ch == b";" and not quoted:
             out.append(field)
-            field = ""
+            field = b""
             continue
         field += ch
     out.append(field)
-    return [f[1:-1] if len(f) > 1 and f[0] == f[-1] == '"' else f for f in out]
+    return [f[1:-1] if len(f) > 1 and f[:1] == f[-1:] == b'"' else f for f in out]
 
 
-with open(os.path.join(ROOT, "examples", "access.csv"), encoding="utf-8") as f:
-    ROWS = [fields(line) for line in f.read().splitlines()]
+with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
+    ROWS = [fields(line) for line in f.read().split(b"\n")[:-1]]
 
 
 def shown(cell):
-    """A cell as text: numbers as Calc shows them, integers without a point."""
+    """A cell as text: numbers as Calc shows them, integers without a point,
+    and the control characters that Calc writes in the form _xhhhh_ read
+    back (a literal _x0041_ it writes as it is)."""
     v = cell.value
     if isinstance(v, float) and v.is_integer():
         v = int(v)
-    return "" if v is None else str(v)
+    v = "" if v is None else str(v)
+    return re.sub(r"_x00([01][0-9a-fA-F])_", lambda m: chr(int(m.group(1), 16)), v)
 
 
 class Case(unittest.TestCase):
@@ -83,14 +93,16 @@ class Calc(Case):
         return [list(row) for row in sheet.iter_rows()]
 
     def wrong(self, rows):
-        """The cells that differ from the fields, or are formulas, or are an
-        address that is not text."""
+        """The cells that differ from the fields (read as UTF-8, as the
+        import reads them, a byte that is none shown as U+FFFD), or are
+        formulas, or are an address that is not text."""
         self.assertEqual(len(ROWS), len(rows))
         bad = []
         for want, row in zip(ROWS, rows):
             self.assertEqual(9, len(want))
             self.assertEqual(9, len(row))
             for i, (field, cell) in enumerate(zip(want, row)):
+                field = field.decode("utf-8", "replace")
                 if shown(cell) != field or cell.data_type == "f" or (i == 0 and cell.data_type != "s"):
                     bad.append((field, cell.value, cell.data_type))
         return bad
@@ -107,6 +119,30 @@ class Calc(Case):
             self.assertRegex(field, r"^\d+\.\d{3}\.\d{3}\.\d{3}$")
             self.assertEqual(int(field.replace(".", "")), value)
 
+    @unittest.skipUnless(PROGRAM, "needs the program")
+    def test_the_workbook_opens_with_every_cell_right(self):
+        # The sample's workbook, opened as it is under a German locale:
+        # every cell as the workbook's rules say, none a formula, every
+        # address text; read back from what Calc writes of it.
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            log = f.read()
+        subprocess.run([PROGRAM, os.path.join(ROOT, "examples", "access.log"),
+                        os.path.join(self.dir, "book.xlsx")], check=True, stdout=subprocess.DEVNULL)
+        out = os.path.join(self.dir, "out")
+        subprocess.run(["soffice", "--headless",
+                        "-env:UserInstallation=file://" + os.path.join(self.dir, "profile"),
+                        "--convert-to", "xlsx", "--outdir", out, os.path.join(self.dir, "book.xlsx")],
+                       env=GERMAN, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        book = openpyxl.load_workbook(os.path.join(out, "book.xlsx"))
+        self.assertEqual(["Zugriffe"], book.sheetnames)
+        rows = [[shown(c) if c.data_type == "s" else c.value for c in row]
+                for row in book.active.iter_rows()]
+        want = [HEADER] + cells(log)
+        self.assertEqual(want, rows)
+        kinds = [["n" if isinstance(v, int) else "s" for v in row] for row in want]
+        self.assertEqual(kinds, [[c.data_type for c in row] for row in book.active.iter_rows()])
+
 
 @unittest.skipUnless(shutil.which("sqlite3"), "needs sqlite3")
 class Sqlite(Case):
@@ -115,6 +151,7 @@ class Sqlite(Case):
         subprocess.run(["sqlite3", "zugriffe.db"], input="\n".join(SQLITE) + "\n", text=True,
                        cwd=self.dir, check=True, timeout=120)
         db = sqlite3.connect(os.path.join(self.dir, "zugriffe.db"))
+        db.text_factory = bytes  # every byte of the log, UTF-8 or not
         rows = [list(r) for r in db.execute("SELECT * FROM zugriffe ORDER BY rowid")]
         db.close()
         self.assertEqual(ROWS, rows)
@@ -140,4 +177,4 @@ if __name__ == "__main__":
     if "de_DE.utf8" not in subprocess.run(["locale", "-a"], stdout=subprocess.PIPE,
                                           text=True).stdout:
         subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", "de_DE.UTF-8"], check=True)
-    unittest.main(argv=[sys.argv[0], "-v"])
+    unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[2:])

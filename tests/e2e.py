@@ -16,6 +16,8 @@ import tempfile
 import time
 import unittest
 
+from expect import HEADER, cells, reference, workbook
+
 args = sys.argv[1:]
 rest = []
 if "--" in args:
@@ -106,29 +108,6 @@ def member(data, flags=0, level=6):
     squeeze = zlib.compressobj(level, zlib.DEFLATED, -15)
     return (head + squeeze.compress(data) + squeeze.flush() +
             struct.pack("<II", zlib.crc32(data), len(data) & 0xffffffff))
-
-
-def reference(log):
-    """The rules of the conversion stated once more, slowly and plainly:
-    returns the CSV and the number of rejected lines."""
-    out, faulty = [], 0
-    for line in log.split(b"\n")[:-1]:
-        quotes = brackets = separators = 0
-        row = bytearray()
-        for ch in line:
-            if ch == ord('"'):
-                quotes += 1
-            elif ch in b"[]" and quotes % 2 == 0:
-                brackets += 1
-            elif ch == ord(" ") and quotes % 2 == 0 and brackets % 2 == 0:
-                separators += 1
-                ch = ord(";")
-            row.append(ch)
-        if (separators, quotes, brackets) == (8, 6, 2) and len(line) < 65535:
-            out.append(bytes(row) + b"\n")
-        else:
-            faulty += 1
-    return b"".join(out), faulty
 
 
 def zettrik(*argv, cwd, program=PROGRAM, user=(), **kw):
@@ -297,6 +276,63 @@ class Conversion(Case):
         self.assertGreater(reference(log)[1], 5)  # the sample keeps some malformed lines
         with open(os.path.join(ROOT, "examples", "access.csv"), "rb") as f:
             self.assertEqual(reference(log)[0], f.read())
+
+    def test_a_target_named_xlsx_is_a_workbook(self):
+        # The sample, as it is and compressed, into a workbook: a sheet
+        # Zugriffe with the header row and a row of cells for each accepted
+        # line, the same messages as for a CSV file. A log that cannot be
+        # read still gives a workbook, of the header row alone; so does a
+        # log in a format not read. A read error after some blocks leaves a
+        # workbook that opens with the rows before it.
+        import gzip
+        log = sample()
+        want, faulty = reference(log)
+        rows = [HEADER] + cells(log)
+        self.assertEqual(len(rows) - 1, want.count(b"\n"))
+        lines = log.count(b"\n")
+        self.write("a.log", log)
+        self.write("a.log.gz", gzip.compress(log))
+        for source, target in (("a.log", "a.xlsx"), ("a.log.gz", "B.XLSX")):
+            self.assertEqual(self.converted(lines, faulty, source, target), self.run_in(source, target))
+            self.assertEqual([("Zugriffe", rows)], workbook(self.read(target)), target)
+        self.assertEqual(text(NOSOURCE % "missing.log"), self.run_in("missing.log", "c.xlsx"))
+        self.assertEqual([("Zugriffe", [HEADER])], workbook(self.read("c.xlsx")))
+        big = (GOOD * 3 + BAD) * 10000  # 4 MB: several blocks
+        data = gzip.compress(big)
+        self.write("cut.gz", data[:len(data) * 3 // 4])
+        out = self.run_in("cut.gz", "d.xlsx")
+        self.assertTrue(out.endswith(text(NOSOURCE % "cut.gz")), out[-100:])
+        made = workbook(self.read("d.xlsx"))[0][1]
+        self.assertGreater(len(made), 1000)
+        self.assertEqual([HEADER] + cells(big)[:len(made) - 1], made)
+        # A cell holds 32,767 characters: a line with a longer field is
+        # rejected in a workbook, though a CSV file takes it.
+        fits = GOOD.replace(b"Agent/1.0 [en] (test)", b"x" * 32767)
+        over = GOOD.replace(b"Agent/1.0 [en] (test)", b"x" * 32768)
+        self.write("long.log", fits + over + GOOD)
+        self.assertEqual(self.converted(3, 1, "long.log", "e.xlsx"), self.run_in("long.log", "e.xlsx"))
+        self.assertEqual([("Zugriffe", [HEADER] + cells(fits + GOOD))], workbook(self.read("e.xlsx")))
+        self.assertEqual(self.converted(3, 0, "long.log", "e.csv"), self.run_in("long.log", "e.csv"))
+
+    @unittest.skipUnless(POSIX, "FIFOs of this system")
+    def test_a_workbook_into_a_fifo(self):
+        # Written in one pass, each sheet with its sizes after its data: a
+        # reader of a pipe gets a whole workbook.
+        import threading
+        log = sample()
+        self.write("a.log", log)
+        os.mkfifo(self.path("f.XLSX"))
+        got = []
+
+        def drain():
+            with open(self.path("f.XLSX"), "rb") as r:
+                got.append(r.read())
+        reader = threading.Thread(target=drain)
+        reader.start()
+        self.assertEqual(self.converted(log.count(b"\n"), reference(log)[1], target="f.XLSX"),
+                         self.run_in("a.log", "f.XLSX"))
+        reader.join()
+        self.assertEqual([("Zugriffe", [HEADER] + cells(log))], workbook(got[0]))
 
     def test_logs_in_formats_not_read_are_refused(self):
         # Told by their first bytes, whatever their names: read as bytes,
@@ -980,6 +1016,35 @@ class Huge(Case):
             self.assertTrue(out.endswith(frames(2) + text(SUMMARY % 1)), (name, out[-100:]))
             self.assertEqual(GOODCSV, self.read("a.csv"), name)
             self.assertLess(peak, limit * 1024, name)  # KiB
+
+    def test_a_workbook_of_two_sheets(self):
+        # Past 1,048,575 rows the next sheet, with the header again; memory
+        # stays flat. The rows are counted in the sheets' XML, and the rows
+        # about the boundary read whole.
+        import zipfile
+        first = GOOD.replace(b"10.0.0.1", b"10.0.0.2")  # the last row of sheet 1
+        log = GOOD * 1048574 + first + b"x\n" + GOOD * 10 + BAD + GOOD
+        self.write("a.log", log)
+        out, peak = self.peaked(["a.log", "a.xlsx"])
+        self.assertTrue(out.endswith(text(SUMMARY % 2)), out[-100:])
+        self.assertLess(peak, 16 * 1024)  # KiB
+        book = zipfile.ZipFile(self.path("a.xlsx"))
+        counted = []
+        for name in ("xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"):
+            rows, tail = 0, b""
+            with book.open(name) as f:
+                while True:
+                    chunk = f.read(1 << 20)
+                    if not chunk:
+                        break
+                    rows += (tail + chunk).count(b"<row>") - tail.count(b"<row>")
+                    tail = (tail + chunk)[-600:]
+            counted.append((rows, tail))
+        self.assertEqual(1 + 1048575, counted[0][0])
+        self.assertIn(b"<t>10.0.0.2</t>", counted[0][1])
+        self.assertIn(b'<autoFilter ref="A1:I1048576"/></worksheet>', counted[0][1])
+        self.assertEqual([("Zugriffe", None), ("Zugriffe 2", [HEADER] + cells(GOOD * 11))],
+                         workbook(self.read("a.xlsx"), only={2}))
 
     def test_three_billion_rejected_lines_are_counted_exactly(self):
         import threading

@@ -119,7 +119,8 @@ endif()
 # The CSV in LibreOffice Calc and SQLite, imported with exactly the
 # instructions the README gives. Debian's own Python, where openpyxl is.
 if(NOT WIN32 AND EXISTS /usr/bin/python3)
-  add_test(NAME clients COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tests/clients.py)
+  add_test(NAME clients COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tests/clients.py
+                                 $<TARGET_FILE:zettrik>)
   set_tests_properties(clients PROPERTIES LABELS clients SKIP_RETURN_CODE 77 TIMEOUT 600)
 endif()
 

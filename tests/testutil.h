@@ -85,7 +85,8 @@ inline result caught(input* in, FILE* target = nullptr) {
   fflush(stdout);
   int saved = dup(1);
   dup2(fileno(screen), 1);
-  r.faulty = convert(in, target, &r.unread);
+  output out = {target, nullptr, 0};
+  r.faulty = convert(in, &out, &r.unread);
   fflush(stdout);
   dup2(saved, 1);
   close(saved);

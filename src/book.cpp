@@ -1,0 +1,688 @@
+// The workbook: its cells as XML, its sheets, and the zip container that
+// holds the package. The sheets' XML is the program's own, written as the
+// blocks go by and never held whole; the container's few records are
+// written here too, with a data descriptor after each sheet, so that the
+// file is written in one pass and a pipe or a FIFO can take it. (minizip,
+// the library at hand for zip, goes back to every local header to write
+// its CRC and sizes, which a pipe cannot do.)
+//
+// Each field of an accepted line is a cell, in the order of the log. A
+// field that begins and ends with a double quote is stored without them,
+// every other as it stands, the brackets of the time included. Status and
+// Bytes are numbers where they are a plain decimal integer of at most 15
+// digits without a leading zero; every other cell is a text cell, which no
+// spreadsheet takes as a formula or reparses as a number, whatever its
+// locale.
+#include "book.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <string>
+
+#include "pack.h"
+#include "utf8.h"
+
+// --- Bytes to text ---------------------------------------------------------
+
+// A log is bytes and a cell holds text. Valid UTF-8 is kept. Any other byte
+// is taken as Windows-1252, the legacy code page of German Windows: bytes
+// from 0xA0 are the Latin-1 characters of their value, and 0x80 to 0x9F are
+// these, the five that code page leaves out keeping their own code point,
+// as Windows itself maps them.
+static const uint16_t cp1252[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021,
+                                    0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d, 0x017d, 0x008f,
+                                    0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013, 0x2014,
+                                    0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
+
+// What a byte of a field needs in XML text: nothing (it is copied), an
+// entity, the form _xHHHH_ that spreadsheets read back as the character
+// (for the C0 controls that XML cannot hold), a look at the bytes after it
+// (an underscore that begins such a form, and every byte from 0x80).
+enum { PLAIN, AMP, LESS, GREATER, CR, CONTROL, UNDERSCORE, HIGH };
+
+static constexpr std::array<unsigned char, 256> classify() {
+  std::array<unsigned char, 256> t = {};
+  for (int c = 0; c < 256; c++)
+    t[c] = c == '&'                             ? AMP
+           : c == '<'                           ? LESS
+           : c == '>'                           ? GREATER
+           : c == '\r'                          ? CR
+           : c < 0x20 && c != '\t' && c != '\n' ? CONTROL
+           : c == '_'                           ? UNDERSCORE
+           : c >= 0x80                          ? HIGH
+                                                : PLAIN;
+  return t;
+}
+static constexpr std::array<unsigned char, 256> classes = classify();
+
+static const char hexdigits[] = "0123456789ABCDEF";
+
+// Writes the characters of a literal at out, without its terminating zero,
+// and returns the end.
+template <size_t N>
+static char* literal(char* out, const char (&text)[N]) {
+  return std::copy(text, text + N - 1, out);
+}
+
+static bool ishex(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// The form _xHHHH_ of a character.
+static char* escaped(char* out, uint32_t c) {
+  literal(out, "_x");
+  for (int i = 0; i < 4; i++)
+    out[2 + i] = hexdigits[c >> (12 - 4 * i) & 15];
+  out[6] = '_';
+  return out + 7;
+}
+
+static char* utf8(char* out, uint32_t c) {
+  if (c < 0x80) {
+    *out++ = (char)c;
+  } else if (c < 0x800) {
+    *out++ = (char)(0xc0 | c >> 6);
+    *out++ = (char)(0x80 | (c & 0x3f));
+  } else {
+    *out++ = (char)(0xe0 | c >> 12);
+    *out++ = (char)(0x80 | (c >> 6 & 0x3f));
+    *out++ = (char)(0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+// The most bytes of XML that a byte of a field can become: _x0001_.
+constexpr size_t WIDEST = 7;
+
+// Writes the bytes from p to end as XML text at out, which has room for
+// WIDEST bytes for each, and returns the end; *chars is the number of
+// characters (UTF-16 units, as a cell counts them) of the text.
+//
+// This loop makes most of the workbook's time: runs of bytes that need
+// nothing are found by the table and copied at once. Changes to it are
+// measured with the benchmark's workbook row.
+static char* xmltext(char* out, const unsigned char* p, const unsigned char* end, size_t* chars) {
+  size_t n = 0;
+  while (p < end) {
+    const unsigned char* run = p;
+    while (p < end && classes[*p] == PLAIN)
+      p++;
+    memcpy(out, run, (size_t)(p - run));
+    out += p - run;
+    n += (size_t)(p - run);
+    if (p == end)
+      break;
+    unsigned char c = *p++;
+    n++;
+    switch (classes[c]) {
+      case AMP:
+        out = literal(out, "&amp;");
+        break;
+      case LESS:
+        out = literal(out, "&lt;");
+        break;
+      case GREATER:
+        out = literal(out, "&gt;");
+        break;
+      case CR:  // a reference: a parser turns a CR written as it is into LF
+        out = literal(out, "&#13;");
+        break;
+      case CONTROL:
+        out = escaped(out, c);
+        break;
+      case UNDERSCORE:
+        // A literal _xHHHH_ would be read back as a character: its
+        // underscore is written in that form itself.
+        if (end - p >= 6 && p[0] == 'x' && ishex(p[1]) && ishex(p[2]) && ishex(p[3]) &&
+            ishex(p[4]) && p[5] == '_')
+          out = escaped(out, '_');
+        else
+          *out++ = '_';
+        break;
+      default: {  // HIGH
+        size_t k = sequence(p - 1, (size_t)(end - p) + 1);
+        if (k > 0) {
+          uint32_t code = codepoint(p - 1, k);
+          if (code == 0xfffe || code == 0xffff) {  // no characters of XML
+            out = escaped(out, code);
+          } else {
+            memcpy(out, p - 1, k);
+            out += k;
+          }
+          n += code >= 0x10000;  // a surrogate pair in UTF-16
+          p += k - 1;
+        } else {
+          out = utf8(out, c < 0xa0 ? cp1252[c - 0x80] : c);
+        }
+      }
+    }
+  }
+  *chars = n;
+  return out;
+}
+
+// --- Fields and cells ------------------------------------------------------
+
+// The most characters a cell holds.
+constexpr size_t CELL = 32767;
+
+// The nine fields of an accepted line, split at its separators: the spaces
+// outside quotes and brackets, as the scan counted them. starts[i] and
+// ends[i] bound field i.
+static void split(const unsigned char* p, size_t n, const unsigned char** starts,
+                  const unsigned char** ends) {
+  bool quoted = false, bracketed = false;
+  int k = 0;
+  starts[0] = p;
+  for (size_t i = 0; i < n; i++) {
+    unsigned char c = p[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if ((c == '[' || c == ']') && !quoted) {
+      bracketed = !bracketed;
+    } else if (c == ' ' && !quoted && !bracketed && k < 8) {
+      ends[k++] = p + i;
+      starts[k] = p + i + 1;
+    }
+  }
+  ends[k] = p + n;
+  for (k++; k < 9; k++)  // not for a line the scan accepted
+    starts[k] = ends[k] = p + n;
+}
+
+// A field stored without the double quotes that begin and end it.
+static void unquote(const unsigned char** start, const unsigned char** end) {
+  if (*end - *start >= 2 && **start == '"' && (*end)[-1] == '"') {
+    (*start)++;
+    (*end)--;
+  }
+}
+
+// Whether a field is a number as a cell takes one: a plain decimal integer
+// of at most 15 digits (all that a spreadsheet keeps exact), without a
+// leading zero (0 itself is one).
+static bool number(const unsigned char* p, const unsigned char* end) {
+  size_t n = (size_t)(end - p);
+  if (n == 0 || n > 15 || (p[0] == '0' && n > 1))
+    return false;
+  for (; p < end; p++)
+    if (*p < '0' || *p > '9')
+      return false;
+  return true;
+}
+
+bool fits(const char* line, size_t length) {
+  if (length <= CELL)  // a byte is at most one character
+    return true;
+  const unsigned char *starts[9], *ends[9];
+  split((const unsigned char*)line, length, starts, ends);
+  std::string scratch;
+  for (int i = 0; i < 9; i++) {
+    unquote(&starts[i], &ends[i]);
+    size_t chars = 0;
+    scratch.resize(WIDEST * (size_t)(ends[i] - starts[i]));
+    xmltext(&scratch[0], starts[i], ends[i], &chars);
+    if (chars > CELL)
+      return false;
+  }
+  return true;
+}
+
+// The columns: their names in the header row, and their widths.
+static const char* const names[9] = {"Adresse", "Identit\xc3\xa4t", "Benutzer",
+                                     "Zeit",    "Anfrage",          "Status",
+                                     "Bytes",   "Verweis",          "Browser"};
+static const int widths[9] = {16, 10, 12, 28, 50, 8, 10, 40, 60};
+
+static bool blank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+static const char TEXT[] = "<c t=\"inlineStr\"><is><t>";
+static const char KEPT[] = "<c t=\"inlineStr\"><is><t xml:space=\"preserve\">";
+static const char ENDTEXT[] = "</t></is></c>";
+
+// Appends the row of one line to xml; false where there is no memory.
+static bool addrow(buffer* xml, const unsigned char* p, size_t n) {
+  const unsigned char *starts[9], *ends[9];
+  split(p, n, starts, ends);
+  if (!grow(xml, WIDEST * n + 9 * (sizeof KEPT + sizeof ENDTEXT) + 16))
+    return false;
+  char* out = xml->data + xml->used;
+  out = literal(out, "<row>");
+  for (int i = 0; i < 9; i++) {
+    unquote(&starts[i], &ends[i]);
+    if ((i == 5 || i == 6) && number(starts[i], ends[i])) {
+      out = literal(out, "<c><v>");
+      out = (char*)memcpy(out, starts[i], (size_t)(ends[i] - starts[i])) + (ends[i] - starts[i]);
+      out = literal(out, "</v></c>");
+      continue;
+    }
+    // Spaces at either end of a text are kept only where it says so.
+    bool edge = ends[i] > starts[i] && (blank(*starts[i]) || blank(*(ends[i] - 1)));
+    out = edge ? literal(out, KEPT) : literal(out, TEXT);
+    size_t chars;
+    out = xmltext(out, starts[i], ends[i], &chars);
+    out = literal(out, ENDTEXT);
+  }
+  out = literal(out, "</row>");
+  xml->used = (size_t)(out - xml->data);
+  return true;
+}
+
+// The start of sheet number sheet (from 1): the frozen header row and the
+// widths of the columns. Only the first sheet is the one selected.
+static std::string prologue(int sheet) {
+  std::string s =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<sheetViews><sheetView workbookViewId=\"0\"";
+  s += sheet == 1 ? " tabSelected=\"1\">" : ">";
+  s += "<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
+       "<selection pane=\"bottomLeft\"/></sheetView></sheetViews><cols>";
+  for (int i = 0; i < 9; i++)
+    s += "<col min=\"" + std::to_string(i + 1) + "\" max=\"" + std::to_string(i + 1) +
+         "\" width=\"" + std::to_string(widths[i]) + "\" customWidth=\"1\"/>";
+  s += "</cols><sheetData><row>";
+  for (const char* name : names)
+    s += std::string("<c t=\"inlineStr\" s=\"1\"><is><t>") + name + ENDTEXT;
+  return s + "</row>";
+}
+
+// The end of a sheet of the given rows below its header: the filter over
+// its columns.
+static std::string epilogue(int64_t rows) {
+  return "</sheetData><autoFilter ref=\"A1:I" + std::to_string(rows + 1) + "\"/></worksheet>";
+}
+
+static std::string sheetname(int sheet) {
+  return sheet == 1 ? "Zugriffe" : "Zugriffe " + std::to_string(sheet);
+}
+
+// --- A worker's rows -------------------------------------------------------
+
+// XML gathered before it is deflated: large enough that the deflater runs
+// long, small enough to stay in the cache.
+constexpr size_t CHUNK = 1 << 18;
+
+// A run of a block's rows within one sheet: its XML deflated into a piece
+// of the sheet's deflate data, which ends at a byte boundary.
+struct segment {
+  int sheet;        // from 1
+  bool starts;      // it begins the sheet
+  uint32_t crc;     // of its XML
+  uint64_t size;    // the bytes of its XML
+  size_t from, to;  // its deflated bytes in the part's packed
+};
+
+struct sheetpart {
+  packer* pk;
+  buffer xml;     // XML not deflated yet
+  buffer packed;  // the deflated pieces of the block
+  std::vector<segment> segments;
+  bool failed;  // no memory, or the deflater failed: the block is not whole
+};
+
+sheetpart* newpart() {
+  sheetpart* p = new (std::nothrow) sheetpart();
+  if (p && (p->pk = newpacker()) == nullptr) {
+    delete p;
+    p = nullptr;
+  }
+  return p;
+}
+
+void freepart(sheetpart* p) {
+  if (p == nullptr)
+    return;
+  freepacker(p->pk);
+  free(p->xml.data);
+  free(p->packed.data);
+  delete p;
+}
+
+// Deflates the XML gathered into the open segment.
+static void drain(sheetpart* p, int end) {
+  segment& s = p->segments.back();
+  s.crc = crc32of(s.crc, p->xml.data, p->xml.used);
+  s.size += p->xml.used;
+  p->failed |= !squeeze(p->pk, p->xml.data, p->xml.used, end, &p->packed);
+  s.to = p->packed.used;
+  p->xml.used = 0;
+}
+
+static void append(sheetpart* p, const std::string& xml) {
+  p->failed |= !grow(&p->xml, xml.size());
+  if (!p->failed) {
+    memcpy(p->xml.data + p->xml.used, xml.data(), xml.size());
+    p->xml.used += xml.size();
+  }
+}
+
+void makerows(sheetpart* p, int64_t first, const std::vector<row>& rows) {
+  p->packed.used = 0;
+  p->xml.used = 0;
+  p->segments.clear();
+  p->failed = false;
+  int64_t number = first;
+  for (const row& r : rows) {
+    if (p->failed)
+      return;
+    // A new segment at the first row, and at the first row of a sheet.
+    if (p->segments.empty() || number % PERSHEET == 0) {
+      if (!p->segments.empty())
+        drain(p, FLUSHED);
+      bool starts = number % PERSHEET == 0;
+      restart(p->pk);
+      p->segments.push_back(
+          segment{(int)(number / PERSHEET) + 1, starts, 0, 0, p->packed.used, p->packed.used});
+      if (starts)
+        append(p, prologue(p->segments.back().sheet));
+    }
+    p->failed |= !addrow(&p->xml, (const unsigned char*)r.at, r.length);
+    if (p->xml.used >= CHUNK)
+      drain(p, MORE);
+    number++;
+  }
+  if (!p->segments.empty())
+    drain(p, FLUSHED);
+}
+
+// --- The container ---------------------------------------------------------
+
+// A file of the package, as the zip directory names it.
+struct entry {
+  std::string name;
+  uint32_t crc;
+  uint64_t size, packed, offset;
+  bool deflated;  // with a data descriptor after it; stored otherwise
+};
+
+struct workbook {
+  FILE* file;
+  uint64_t offset;  // the bytes written
+  std::vector<entry> entries;
+  int sheets;   // begun
+  bool open;    // the last sheet's entry takes more data
+  packer* pk;   // for the ends of sheets, in the writer's turn
+  bool failed;  // a part could not be made whole: the workbook is not
+};
+
+static std::string& le(std::string& s, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; i++)
+    s += (char)(v >> (8 * i));
+  return s;
+}
+
+static void put(workbook* b, const char* p, size_t n) {
+  fwrite(p, 1, n, b->file);
+  b->offset += n;
+}
+
+static void put(workbook* b, const std::string& s) {
+  put(b, s.data(), s.size());
+}
+
+// Sizes and offsets past this take the zip64 forms.
+constexpr uint64_t LARGE = 0xffffffff;
+
+// The local header of an entry. The time is the earliest zip knows, so that
+// the same log gives the same workbook. A deflated entry's CRC and sizes
+// follow its data.
+static void header(workbook* b, entry* e) {
+  e->offset = b->offset;
+  std::string s;
+  le(s, 0x04034b50, 4);
+  le(s, 20, 2);                         // version needed: 2.0
+  le(s, e->deflated ? 8 : 0, 2);        // flags: a data descriptor follows
+  le(s, e->deflated ? 8 : 0, 2);        // method: deflate, or stored
+  le(le(s, 0, 2), 0x21, 2);             // 1980-01-01 00:00
+  le(s, e->deflated ? 0 : e->crc, 4);   // CRC-32
+  le(s, e->deflated ? 0 : e->size, 4);  // compressed size
+  le(s, e->deflated ? 0 : e->size, 4);  // uncompressed size
+  le(le(s, e->name.size(), 2), 0, 2);   // name, no extra field
+  put(b, s + e->name);
+}
+
+// Begins the entry of the next sheet.
+static void beginsheet(workbook* b) {
+  b->sheets++;
+  b->entries.push_back(
+      entry{"xl/worksheets/sheet" + std::to_string(b->sheets) + ".xml", 0, 0, 0, 0, true});
+  header(b, &b->entries.back());
+  b->open = true;
+}
+
+// The CRC-32 of two pieces one after another, from the CRC-32 of each and
+// the length of the second. A CRC goes through a zero bit by a linear map,
+// kept as a matrix of 32 columns; squared, it goes through two bits, then
+// four, and so on: the first CRC is taken through the second's length in
+// zero bytes by the powers that make it up, and the second CRC added. For a
+// length of 5 bytes (101 in binary): the maps of 1 and of 4 bytes.
+static uint32_t times(const uint32_t* map, uint32_t v) {
+  uint32_t r = 0;
+  for (int i = 0; v; i++, v >>= 1)
+    if (v & 1)
+      r ^= map[i];
+  return r;
+}
+
+static void square(uint32_t* to, const uint32_t* map) {
+  for (int i = 0; i < 32; i++)
+    to[i] = times(map, map[i]);
+}
+
+static uint32_t joined(uint32_t first, uint32_t second, uint64_t length) {
+  uint32_t a[32], b[32];
+  a[0] = 0xedb88320;  // a zero bit: the polynomial where the low bit falls out
+  for (int i = 1; i < 32; i++)
+    a[i] = 1u << (i - 1);
+  square(b, a);  // two bits
+  square(a, b);  // four
+  uint32_t* map = a;
+  uint32_t* spare = b;
+  for (; length; length >>= 1) {
+    square(spare, map);  // eight bits at first, then twice as many each time
+    uint32_t* t = map;
+    map = spare;
+    spare = t;
+    if (length & 1)
+      first = times(map, first);
+  }
+  return first ^ second;
+}
+
+// Adds a segment's deflated bytes to the open sheet's entry.
+static void addsegment(workbook* b, const segment& s, const char* bytes) {
+  entry& e = b->entries.back();
+  e.crc = joined(e.crc, s.crc, s.size);
+  e.size += s.size;
+  e.packed += s.to - s.from;
+  put(b, bytes, s.to - s.from);
+}
+
+// Deflates the XML as a piece of its own onto the open sheet: the start of
+// a sheet that no block began, or the end of one, with the final block.
+static void piece(workbook* b, const std::string& xml, int end) {
+  buffer packed = {nullptr, 0, 0};
+  restart(b->pk);
+  b->failed |= !squeeze(b->pk, xml.data(), xml.size(), end, &packed);
+  segment s = {b->sheets, false, crc32of(0, xml.data(), xml.size()), xml.size(), 0, packed.used};
+  addsegment(b, s, packed.data);
+  free(packed.data);
+}
+
+// Ends the open sheet after the given rows: its last piece, with the final
+// block, and the data descriptor with its CRC and sizes.
+static void endsheet(workbook* b, int64_t rows) {
+  piece(b, epilogue(rows), FINAL);
+  entry& e = b->entries.back();
+  std::string d;
+  le(le(d, 0x08074b50, 4), e.crc, 4);
+  bool large = e.size >= LARGE || e.packed >= LARGE;
+  le(le(d, e.packed, large ? 8 : 4), e.size, large ? 8 : 4);
+  put(b, d);
+  b->open = false;
+}
+
+void writerows(workbook* b, sheetpart* p) {
+  for (const segment& s : p->segments) {
+    if (s.starts) {
+      if (b->open)
+        endsheet(b, PERSHEET);
+      beginsheet(b);
+    }
+    addsegment(b, s, p->packed.data + s.from);
+  }
+  b->failed |= p->failed;
+}
+
+workbook* newbook(FILE* file) {
+  workbook* b = new (std::nothrow) workbook();
+  if (b == nullptr)
+    return nullptr;
+  b->file = file;
+  b->pk = newpacker();
+  if (b->pk == nullptr) {
+    delete b;
+    return nullptr;
+  }
+  return b;
+}
+
+// A stored entry: the small parts of the package, written whole at the end.
+static void stored(workbook* b, const std::string& name, const std::string& data) {
+  b->entries.push_back(
+      entry{name, crc32of(0, data.data(), data.size()), data.size(), data.size(), 0, false});
+  header(b, &b->entries.back());
+  put(b, data);
+}
+
+static const char XML[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+static const char MAIN[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+static const char RELS[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+static const char PACKAGE[] = "http://schemas.openxmlformats.org/package/2006/relationships";
+
+// The parts of the package beside the sheets: what each part is, where the
+// workbook is, its sheets (with the range of each sheet's filter, as a
+// spreadsheet names it), and the styles (the header row in bold).
+static void parts(workbook* b, int64_t rows) {
+  std::string types =
+      std::string(XML) +
+      "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" ContentType=\"application/"
+      "vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+      "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/"
+      "vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+  std::string sheets, names, links;
+  for (int i = 1; i <= b->sheets; i++) {
+    std::string n = std::to_string(i);
+    types += "<Override PartName=\"/xl/worksheets/sheet" + n +
+             ".xml\" ContentType=\"application/"
+             "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+    sheets += "<sheet name=\"" + sheetname(i);
+    sheets += "\" sheetId=\"" + n;
+    sheets += "\" r:id=\"rId" + n + "\"/>";
+    int64_t held = i < b->sheets ? PERSHEET : rows - (int64_t)(i - 1) * PERSHEET;
+    names += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(i - 1) +
+             "\" hidden=\"1\">'" + sheetname(i) + "'!$A$1:$I$" + std::to_string(held + 1) +
+             "</definedName>";
+    links += "<Relationship Id=\"rId" + n + "\" Type=\"" + RELS;
+    links += "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+  }
+  stored(b, "[Content_Types].xml", types + "</Types>");
+  stored(b, "_rels/.rels",
+         std::string(XML) + "<Relationships xmlns=\"" + PACKAGE +
+             "\"><Relationship Id=\"rId1\" Type=\"" + RELS +
+             "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+  stored(b, "xl/workbook.xml",
+         std::string(XML) + "<workbook xmlns=\"" + MAIN + "\" xmlns:r=\"" + RELS + "\"><sheets>" +
+             sheets + "</sheets><definedNames>" + names + "</definedNames></workbook>");
+  stored(b, "xl/_rels/workbook.xml.rels",
+         std::string(XML) + "<Relationships xmlns=\"" + PACKAGE + "\">" + links +
+             "<Relationship Id=\"rId" + std::to_string(b->sheets + 1) + "\" Type=\"" + RELS +
+             "/styles\" Target=\"styles.xml\"/></Relationships>");
+  stored(b, "xl/styles.xml",
+         std::string(XML) + "<styleSheet xmlns=\"" + MAIN +
+             "\"><fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
+             "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+             "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+             "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+             "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border>"
+             "</borders><cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+             "borderId=\"0\"/></cellStyleXfs><cellXfs count=\"2\"><xf numFmtId=\"0\" fontId=\"0\" "
+             "fillId=\"0\" borderId=\"0\" xfId=\"0\"/><xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" "
+             "borderId=\"0\" xfId=\"0\" applyFont=\"1\"/></cellXfs><cellStyles count=\"1\">"
+             "<cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles></styleSheet>");
+}
+
+// The zip directory: an entry for each file, with the zip64 forms where a
+// size or an offset needs them, and the records that end it.
+static void directory(workbook* b) {
+  uint64_t start = b->offset;
+  bool large = false;
+  for (const entry& e : b->entries) {
+    bool big = e.size >= LARGE || e.packed >= LARGE || e.offset >= LARGE;
+    large = large || big;
+    std::string extra;
+    if (big) {  // zip64: the three, in this order, where the fields hold 0xFFFFFFFF
+      le(le(extra, 1, 2), 24, 2);
+      le(le(le(extra, e.size, 8), e.packed, 8), e.offset, 8);
+    }
+    std::string s;
+    le(s, 0x02014b50, 4);
+    le(le(s, big ? 45 : 20, 2), big ? 45 : 20, 2);  // made by, needed: 2.0 or 4.5
+    le(s, e.deflated ? 8 : 0, 2);
+    le(s, e.deflated ? 8 : 0, 2);
+    le(le(s, 0, 2), 0x21, 2);
+    le(s, e.crc, 4);
+    le(s, big ? LARGE : e.packed, 4);
+    le(s, big ? LARGE : e.size, 4);
+    le(le(le(s, e.name.size(), 2), extra.size(), 2), 0, 2);  // name, extra, comment
+    le(le(le(s, 0, 2), 0, 2), 0, 4);                         // disk, attributes
+    le(s, big ? LARGE : e.offset, 4);
+    s += e.name;
+    put(b, s + extra);
+  }
+  uint64_t size = b->offset - start, count = b->entries.size();
+  std::string s;
+  if (large || start >= LARGE) {
+    uint64_t end64 = b->offset;
+    le(le(s, 0x06064b50, 4), 44, 8);
+    le(le(s, 45, 2), 45, 2);
+    le(le(s, 0, 4), 0, 4);
+    le(le(s, count, 8), count, 8);
+    le(le(s, size, 8), start, 8);
+    le(le(s, 0x07064b50, 4), 0, 4);
+    le(le(s, end64, 8), 1, 4);
+  }
+  le(s, 0x06054b50, 4);
+  le(le(s, 0, 2), 0, 2);
+  le(le(s, count, 2), count, 2);
+  le(s, size, 4);
+  le(s, start >= LARGE ? LARGE : start, 4);
+  le(s, 0, 2);
+  put(b, s);
+}
+
+bool endbook(workbook* b, int64_t rows) {
+  if (b->sheets == 0) {  // a workbook of no rows: a sheet of the header alone
+    beginsheet(b);
+    piece(b, prologue(1), FLUSHED);
+  }
+  if (b->open)
+    endsheet(b, rows - (int64_t)(b->sheets - 1) * PERSHEET);
+  parts(b, rows);
+  directory(b);
+  bool whole = !b->failed;
+  freepacker(b->pk);
+  delete b;
+  return whole;
+}

@@ -1,0 +1,19 @@
+// Where the accepted lines go: the CSV file, each line byte for byte as the
+// scan leaves it, or a workbook whose cells hold the fields (book.h).
+// Chosen once, by the target's name, when it is opened; the conversion
+// writes into either a block at a time, in the order of the blocks.
+#ifndef ZETTRIK_OUTPUT_H
+#define ZETTRIK_OUTPUT_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "book.h"
+
+struct output {
+  FILE* file;      // the target, opened and checked as every target is
+  workbook* book;  // the workbook written into file, or nullptr: the CSV
+  int64_t rows;    // the workbook's rows so far
+};
+
+#endif
