@@ -2,7 +2,7 @@
 """Measures zettrik against its four speed and memory targets on this machine
 and prints each figure beside its target.
 
-    bench/bench.py [--mb 500] [--pairs 5]
+    bench/bench.py [--mb 500] [--pairs 7] [--only compressed|gzip|zstd|xz|bzip2|workbook]
 
 Builds in Release (the preset "release"), writes a synthetic log with about
 2% malformed lines under build/bench/ (kept for the next run), and measures:
@@ -18,10 +18,16 @@ Builds in Release (the preset "release"), writes a synthetic log with about
    frame reaches the terminal when the log arrives a line at a time;
 4. peak resident memory for a 10 MB log and a 5 GB one (the large log fed
    ten times through a pipe);
-5. the log compressed with gzip -6 (kept beside it): wall time of zettrik
-   on it over that of `igzip -dc log.gz > copy` (ISA-L's own tool) and of
-   `zcat log.gz > copy`, medians of paired runs, all into new files; and
-   zettrik's peak memory on it.
+5. the log compressed with gzip -6, zstd -3, xz -6 and bzip2 -9 (kept
+   beside it): wall time of zettrik on each over that of the format's own
+   tool decoding it into a file (`igzip -dc`, ISA-L's, for gzip; and
+   `zcat` too), medians of paired runs, all into new files; and zettrik's
+   peak memory on each;
+6. the log into a workbook (a target named .xlsx): wall time over the
+   CSV conversion of the same log; a peer that writes the same cells with
+   libxlsxwriter in its constant-memory mode (bench/xlsxpeer.cpp) over
+   zettrik; the workbook's size over the peer's; peak memory for a 5 GB
+   log.
 
 Exits 1 when a target is missed.
 """
@@ -41,6 +47,7 @@ BUILD = os.path.join(ROOT, "build")
 WORK = os.path.join(BUILD, "bench")
 ZETTRIK = os.path.join(BUILD, "zettrik")
 PLAIN = os.path.join(BUILD, "zettrik-plain")
+PEER = os.path.join(BUILD, "zettrik-xlsxpeer")
 missed = []
 
 
@@ -193,48 +200,116 @@ def memory(log):
            rss_large <= 8192 and rss_large <= rss_small + 256)
 
 
-def compressed(log, pairs):
-    packed = log + ".gz"
-    if not os.path.exists(packed):
-        print("writing %s ..." % packed, flush=True)
-        subprocess.run("gzip -6 -c %s > %s.tmp" % (shlex.quote(log), shlex.quote(packed)),
-                       shell=True, check=True)
-        os.rename(packed + ".tmp", packed)
-    subprocess.run(["cat", packed], stdout=subprocess.DEVNULL, check=True)
+# The compressed logs: how each is made, the tool that decodes it into a
+# file (the yardstick), the target for zettrik over that tool, and the
+# peak memory allowed.
+FORMATS = [
+    ("gzip", ".gz", "gzip -6 -c", "igzip -dc", 1.2, 8),
+    ("zstd", ".zst", "zstd -q -3 -c", "zstd -q -dc", 1.2, 16),
+    ("xz", ".xz", "xz -6 -c", "xz -dc", 1.2, 16),
+    ("bzip2", ".bz2", "bzip2 -9 -c", "bzip2 -dc", 1.2, 16),
+]
+
+
+def compressed(log, pairs, only=None):
+    """Each compressed log (kept beside the log): wall time of zettrik on it
+    over that of its own tool decoding it into a file, medians of paired
+    runs, all into new files; for gzip also over zcat; zettrik's peak
+    memory on each."""
     out, copy = os.path.join(WORK, "out.csv"), os.path.join(WORK, "copy")
-    fast, usual = [], []
-    for _ in range(pairs):
-        fresh(copy)
-        igzip = run("igzip -dc %s > %s" % (shlex.quote(packed), shlex.quote(copy)), shell=True)[0]
-        fresh(copy)
-        zcat = run("zcat %s > %s" % (shlex.quote(packed), shlex.quote(copy)), shell=True)[0]
+    for name, suffix, make, tool, target, memory in FORMATS:
+        if only not in (None, "compressed", name):
+            continue
+        packed = log + suffix
+        if not os.path.exists(packed):
+            print("writing %s ..." % packed, flush=True)
+            subprocess.run("%s %s > %s.tmp" % (make, shlex.quote(log), shlex.quote(packed)),
+                           shell=True, check=True)
+            os.rename(packed + ".tmp", packed)
+        subprocess.run(["cat", packed], stdout=subprocess.DEVNULL, check=True)
+        own, usual = [], []
+        for _ in range(pairs):
+            fresh(copy)
+            theirs = run("%s %s > %s" % (tool, shlex.quote(packed), shlex.quote(copy)),
+                         shell=True)[0]
+            if name == "gzip":
+                fresh(copy)
+                usual.append(run("zcat %s > %s" % (shlex.quote(packed), shlex.quote(copy)),
+                                 shell=True)[0])
+            fresh(out)
+            ours = run([ZETTRIK, packed, out])[0]
+            own.append(ours / theirs)
+            if usual:
+                usual[-1] = ours / usual[-1]
+        fresh(out, copy)
+        r = statistics.median(own)
+        report("5. %s log: zettrik / %s, wall" % (name, tool.split()[0]), "%.2f" % r,
+               "<= %.1f" % target, r <= target)
+        if usual:
+            r = statistics.median(usual)
+            report("5. gzip log: zettrik / zcat, wall", "%.2f" % r, "<= 0.5", r <= 0.5)
+        rss = peak([ZETTRIK, packed, out])
         fresh(out)
-        ours = run([ZETTRIK, packed, out])[0]
-        fast.append(ours / igzip)
-        usual.append(ours / zcat)
-    fresh(out, copy)
-    r = statistics.median(fast)
-    report("5. gzip log: zettrik / igzip -dc, wall", "%.2f" % r, "<= 1.2", r <= 1.2)
-    r = statistics.median(usual)
-    report("5. gzip log: zettrik / zcat, wall", "%.2f" % r, "<= 0.5", r <= 0.5)
-    rss = peak([ZETTRIK, packed, out])
-    fresh(out)
-    report("5. gzip log: peak memory", "%.1f MiB" % (rss / 1024), "<= 8 MiB", rss <= 8192)
+        report("5. %s log: peak memory" % name, "%.1f MiB" % (rss / 1024), "<= %d MiB" % memory,
+               rss <= memory * 1024)
+
+
+def workbook(log, pairs):
+    """The log into a workbook: wall time over the CSV conversion of the
+    same log, medians of paired runs into new files; the peer (the same
+    cells with libxlsxwriter in its constant-memory mode) over zettrik, and
+    the workbook's size over the peer's; peak memory for a 5 GB log, through
+    a pipe into a FIFO that is read away."""
+    out, book, peer = (os.path.join(WORK, n) for n in ("out.csv", "out.xlsx", "peer.xlsx"))
+    ratios = []
+    for _ in range(pairs):
+        fresh(out)
+        csv = run([ZETTRIK, log, out])[0]
+        fresh(book)
+        ratios.append(run([ZETTRIK, log, book])[0] / csv)
+    r = statistics.median(ratios)
+    report("6. workbook: zettrik into .xlsx / into .csv, wall", "%.2f" % r, "<= 4 (aim 3)", r <= 4)
+    slower = []
+    for _ in range(max(3, pairs // 2)):
+        fresh(peer)
+        theirs = run([PEER, log, peer])[0]
+        fresh(book)
+        slower.append(theirs / run([ZETTRIK, log, book])[0])
+    r = statistics.median(slower)
+    report("6. workbook: libxlsxwriter peer / zettrik, wall", "%.1f" % r, ">= 20", r >= 20)
+    r = os.path.getsize(book) / os.path.getsize(peer)
+    report("6. workbook: size over the peer's", "%.2f" % r, "<= 1.5", r <= 1.5)
+    fresh(out, book, peer)
+    fifo = os.path.join(WORK, "big.xlsx")
+    fresh(fifo)
+    os.mkfifo(fifo)
+    reader = subprocess.Popen(["cat", fifo], stdout=subprocess.DEVNULL)
+    feeder = subprocess.Popen(["cat"] + [log] * 10, stdout=subprocess.PIPE)
+    rss = peak([ZETTRIK, "/dev/stdin", fifo], stdin=feeder.stdout)
+    feeder.stdout.close()
+    feeder.wait()
+    reader.wait()
+    fresh(fifo)
+    report("6. workbook: peak memory, 5 GB log", "%.1f MiB" % (rss / 1024), "<= 16 MiB", rss <= 16384)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--mb", type=int, default=500, help="size of the log in MB")
     ap.add_argument("--pairs", type=int, default=7, help="paired runs per ratio")
-    ap.add_argument("--only", choices=["gzip"], help="measure the compressed log alone")
+    ap.add_argument("--only", choices=["compressed", "workbook"] + [f[0] for f in FORMATS],
+                    help="measure the compressed logs, or one of them, or the workbook alone")
     a = ap.parse_args()
 
     subprocess.run([os.path.join(ROOT, "scripts", "setup"), "cmake", "g++", "make", "time",
-                    "util-linux", "libisal-dev", "isal", "gzip"], check=True)
+                    "util-linux", "libisal-dev", "isal", "gzip", "libzstd-dev", "zstd",
+                    "liblzma-dev", "xz-utils", "libbz2-dev", "bzip2", "libxlsxwriter-dev"],
+                   check=True)
     subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", "--preset", "release", "--target", "zettrik",
-                    "zettrik-plain"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+                    "zettrik-plain", "zettrik-xlsxpeer"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
     os.makedirs(WORK, exist_ok=True)
     log = os.path.join(WORK, "access-%dmb.log" % a.mb)
     if not os.path.exists(log):
@@ -248,8 +323,11 @@ def main():
 
     print("%s, %d cores, log of %d MB; medians of %d pairs" %
           (os.uname().machine, os.cpu_count(), a.mb, a.pairs))
-    if a.only == "gzip":
-        compressed(log, a.pairs)
+    if a.only == "workbook":
+        workbook(log, a.pairs)
+        sys.exit(1 if missed else 0)
+    if a.only:
+        compressed(log, a.pairs, a.only)
         sys.exit(1 if missed else 0)
     copy_ratio(log, a.pairs, False)
     copy_ratio(log, a.pairs, True)
@@ -259,6 +337,7 @@ def main():
     liveness()
     memory(log)
     compressed(log, a.pairs)
+    workbook(log, a.pairs)
     sys.exit(1 if missed else 0)
 
 

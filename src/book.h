@@ -20,9 +20,11 @@ struct sheetpart;
 // The rows a sheet holds below its header row; past them the next sheet.
 constexpr int64_t PERSHEET = 1048575;
 
-// One accepted line, as the log has it, without its line end.
+// One accepted line without its line end: as the log has it, and as the
+// scan left it, its separators turned into semicolons.
 struct row {
   const char* at;
+  const char* scanned;
   size_t length;
 };
 
