@@ -110,6 +110,14 @@ def member(data, flags=0, level=6):
             struct.pack("<II", zlib.crc32(data), len(data) & 0xffffffff))
 
 
+def differs(want, got):
+    """Where got first differs from want, briefly; "" where it does not."""
+    if want == got:
+        return ""
+    at = next((i for i, (a, b) in enumerate(zip(want, got)) if a != b), min(len(want), len(got)))
+    return "differs at byte %d of %d (%d wanted): %r" % (at, len(got), len(want), got[at:at + 40])
+
+
 def zettrik(*argv, cwd, program=PROGRAM, user=(), **kw):
     """Runs the program, as the user that the command user switches to if
     any, and returns its standard output after the banner; kw goes to
@@ -812,6 +820,46 @@ class Surroundings(Case):
             # is a write error.
             self.assertEqual(converted(target="f.csv") + text(message), out)
             self.assertEqual(want[:keep], got[0])
+
+    @unittest.skipUnless(POSIX, "FIFOs and signals of this system")
+    def test_stopped_and_continued_while_writing_into_a_fifo(self):
+        # Ctrl-Z and fg: a write into a full pipe that a stop interrupts
+        # returns what it wrote so far, and the writes after it succeed.
+        # The rest of the short write must not be overtaken by them.
+        import signal
+        import threading
+        want, converted = self.big()
+        os.mkfifo(self.path("f.csv"))
+        got = []
+
+        def drain():
+            with open(self.path("f.csv"), "rb") as r:
+                while True:
+                    chunk = r.read(4096)
+                    if not chunk:
+                        break
+                    got.append(chunk)
+                    time.sleep(0.0002)
+        reader = threading.Thread(target=drain)
+        reader.start()
+        p = subprocess.Popen(EMULATOR + [PROGRAM, "a.log", "f.csv"], cwd=self.dir,
+                             stdout=subprocess.PIPE)
+
+        def stop():
+            for _ in range(30):
+                time.sleep(0.02)
+                if p.poll() is not None:
+                    break
+                p.send_signal(signal.SIGSTOP)
+                time.sleep(0.005)
+                p.send_signal(signal.SIGCONT)
+        stops = threading.Thread(target=stop)
+        stops.start()
+        out = p.communicate(timeout=600)[0]
+        stops.join()
+        reader.join()
+        self.assertEqual(converted(target="f.csv"), after_banner(out))
+        self.assertEqual("", differs(want, b"".join(got)))
 
     @unittest.skipUnless(POSIX and os.path.exists("/proc/self/fd"), "descriptor names of Linux")
     def test_target_named_by_the_descriptor_the_log_gets(self):
