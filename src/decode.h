@@ -35,6 +35,7 @@ struct decoder {
   int padding;                           // the zeros allowed after a frame
   bool gzip;                             // the framing reads gzip's header and trailer
   uint64_t zeros;                        // zeros passed over after a frame
+  uint64_t taken;                        // the frame's bytes taken so far
   bool looked;                           // the start of the decoded log is looked at
   // gzip's own: the part of a member's header or trailer at hand, its
   // bytes where they are kept (the longest part, the fixed ten bytes), the

@@ -291,6 +291,7 @@ static void frame(decoder* d) {
     d->phase = DATA;
   }
   d->zeros = 0;
+  d->taken = 0;
 }
 
 // Decodes n bytes into buf, or fewer at the end of the log or before
@@ -322,6 +323,7 @@ static long readframes(input* in, char* buf, size_t n) {
     } else if (d->phase == DATA) {
       size_t before = d->avail;
       size_t k = d->step(d, buf + made, n - made, &found);
+      d->taken += before - d->avail;
       if (d->gzip) {
         d->crc = d->sum(d->crc, (const unsigned char*)buf + made, k);
         d->size += (uint32_t)k;
@@ -333,6 +335,8 @@ static long readframes(input* in, char* buf, size_t n) {
         d->part = TAIL;
         d->want = 8;
         d->got = 0;
+      } else if (found == FRAMEEND && d->taken == 0) {
+        found = DAMAGED;  // no frame is without bytes: it would never end
       } else if (found == FRAMEEND) {
         d->phase = BETWEEN;
       } else if (k == 0 && d->avail == before && before > 0) {
