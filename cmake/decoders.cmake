@@ -15,6 +15,10 @@ option(ZETTRIK_ZSTD "Read logs compressed with zstd (libzstd)" ON)
 option(ZETTRIK_XZ "Read logs compressed with xz (liblzma)" ON)
 option(ZETTRIK_BZIP2 "Read logs compressed with bzip2 (libbz2)" ON)
 
+# The notices of the libraries that a program links in, as package:file,
+# for the packages that ship it as one file (cmake/package.cmake).
+set(ZETTRIK_LICENSES)
+
 include(CheckCXXSourceCompiles)
 include(cmake/debsource.cmake)
 
@@ -48,9 +52,30 @@ zettrik_probe(ZETTRIK_HAS_ISAL isal "#include <isa-l/igzip_lib.h>
 int main() { struct inflate_state s; isal_inflate_init(&s); return 0; }")
 zettrik_probe(ZETTRIK_HAS_ZLIB z "#include <zlib.h>
 int main() { z_stream z = {}; return inflateInit2(&z, -15); }")
+# The static program links ISA-L in: Debian ships it as a shared library
+# only, so it is built from Debian's source package (with nasm), and the
+# headers of libisal-dev, its same version, are used.
+set(isallibrary isal)
+if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL AND ZETTRIK_STATIC)
+  include(ExternalProject)
+  zettrik_debsource(libisal isalsource)
+  ExternalProject_Add(
+    isalbuild SOURCE_DIR ${isalsource}
+    CONFIGURE_COMMAND ""
+    BUILD_COMMAND make -f Makefile.unx lib
+    BUILD_IN_SOURCE ON
+    BUILD_BYPRODUCTS ${isalsource}/bin/isa-l.a
+    INSTALL_COMMAND ""
+    LOG_BUILD ON)
+  add_library(zettrik_libisal STATIC IMPORTED)
+  set_target_properties(zettrik_libisal PROPERTIES IMPORTED_LOCATION ${isalsource}/bin/isa-l.a)
+  add_dependencies(zettrik_libisal isalbuild)
+  set(isallibrary zettrik_libisal)
+  set(ZETTRIK_LICENSES ${ZETTRIK_LICENSES} isa-l:${isalsource}/debian/copyright)
+endif()
 if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
   target_sources(zettrik_core PRIVATE src/pack-isal.cpp)
-  target_link_libraries(zettrik_core PUBLIC isal)
+  target_link_libraries(zettrik_core PUBLIC ${isallibrary})
 elseif(ZETTRIK_HAS_ZLIB)
   target_sources(zettrik_core PRIVATE src/pack-zlib.cpp)
   target_link_libraries(zettrik_core PUBLIC z)
@@ -62,7 +87,7 @@ if(ZETTRIK_GZIP)
   if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
     target_sources(zettrik_core PRIVATE src/input-isal.cpp)
     target_compile_definitions(zettrik_core PUBLIC ZETTRIK_ISAL)
-    target_link_libraries(zettrik_core PUBLIC isal)
+    target_link_libraries(zettrik_core PUBLIC ${isallibrary})
     if(ZETTRIK_HAS_ZLIB)
       add_library(zettrik_zlib STATIC src/input-zlib.cpp)
       target_link_libraries(zettrik_zlib PUBLIC zettrik_core z)
@@ -95,6 +120,7 @@ if(ZETTRIK_ZSTD AND WIN32)
   target_compile_definitions(zettrik_libzstd PRIVATE ZSTD_DISABLE_ASM)
   target_include_directories(zettrik_libzstd SYSTEM PUBLIC ${zstdsource}/lib)
   set(zstdlibrary zettrik_libzstd)
+  set(ZETTRIK_LICENSES ${ZETTRIK_LICENSES} zstd:${zstdsource}/debian/copyright)
 elseif(ZETTRIK_ZSTD)
   set(zstdlibrary zstd)
   zettrik_probe(ZETTRIK_HAS_ZSTD zstd "#include <zstd.h>
@@ -117,6 +143,7 @@ if(ZETTRIK_BZIP2 AND WIN32)
                                     ${bzip2source}/bzlib.c)
   target_include_directories(zettrik_libbz2 SYSTEM PUBLIC ${bzip2source})
   set(bzip2library zettrik_libbz2)
+  set(ZETTRIK_LICENSES ${ZETTRIK_LICENSES} bzip2:${bzip2source}/debian/copyright)
 elseif(ZETTRIK_BZIP2)
   set(bzip2library bz2)
   zettrik_probe(ZETTRIK_HAS_BZIP2 bz2 "#include <bzlib.h>
@@ -155,6 +182,7 @@ if(ZETTRIK_XZ AND WIN32)
   target_compile_definitions(zettrik_liblzma INTERFACE LZMA_API_STATIC)
   add_dependencies(zettrik_liblzma xz)
   set(xzlibrary zettrik_liblzma)
+  set(ZETTRIK_LICENSES ${ZETTRIK_LICENSES} xz:${xzsource}/debian/copyright)
 elseif(ZETTRIK_XZ)
   set(xzlibrary lzma)
   zettrik_probe(ZETTRIK_HAS_XZ lzma "#include <lzma.h>

@@ -1,5 +1,6 @@
-# Packages: a Debian package on Linux, a zip of zettrik.exe, README and
-# licence from the Windows build. `cpack` in the build folder makes them.
+# Packages: a Debian package on Linux, a zip of zettrik.exe, README,
+# manuals and licences from the Windows build, a tarball of the same from
+# the static Linux build. `cpack` in the build folder makes them.
 set(CPACK_PACKAGE_NAME zettrik)
 set(CPACK_PACKAGE_VENDOR "Die Zettrik-Entwickler")
 set(CPACK_PACKAGE_CONTACT "Die Zettrik-Entwickler <zettrik@example.org>")
@@ -17,6 +18,10 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x86_64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+elseif(ZETTRIK_STATIC)
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_SYSTEM_NAME linux-x86_64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -26,3 +31,20 @@ else()
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zettrik.example.org/")
 endif()
 include(CPack)
+
+# The zip and the tarball, made the same way from the same sources
+# (cmake/archive.cmake), by the target archive.
+if(WIN32 OR ZETTRIK_STATIC)
+  if(WIN32)
+    set(format zip)
+  else()
+    set(format gnutar)
+  endif()
+  add_custom_target(
+    archive
+    COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
+            -DNAME=${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME} -DFORMAT=${format}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/archive.cmake
+    DEPENDS zettrik manual
+    VERBATIM)
+endif()

@@ -981,6 +981,30 @@ class Surroundings(Case):
                          out)
         self.assertEqual(made, b"".join(got))
 
+    @unittest.skipUnless(POSIX and shutil.which("xargs"), "xargs and sh of this system")
+    def test_many_logs_at_once_as_the_readme_says(self):
+        # The README's own lines, with zettrik on the PATH, in a folder of
+        # four logs: each CSV as its log gives it, no run failed.
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        lines = re.search(r"^    (printf '%s\\0' \*\.log .*)\n    (grep -l .*?)\s+#", readme, re.M)
+        logs = {"a.log": sample(), "b b.log": GOOD * 3 + BAD, "c.log": b"", "d.log": BAD * 2}
+        for name, log in logs.items():
+            self.write(name, log)
+        os.mkdir(self.path("bin"))
+        os.symlink(PROGRAM, self.path(os.path.join("bin", "zettrik")))
+        env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"])
+        subprocess.run(["sh", "-c", lines.group(1)], cwd=self.dir, env=env, check=True, timeout=600)
+        found = subprocess.run(["sh", "-c", lines.group(2)], cwd=self.dir, stdout=subprocess.PIPE,
+                               timeout=60)
+        self.assertEqual(b"", found.stdout)
+        for name, log in logs.items():
+            base = name[:-len(".log")]
+            want, faulty = reference(log)
+            self.assertEqual(want, self.read(base + ".csv"), name)
+            self.assertEqual(self.converted(log.count(b"\n"), faulty, name, base + ".csv"),
+                             after_banner(self.read(base + ".txt")), name)
+
     @unittest.skipUnless(POSIX, "descriptors of this system")
     def test_closed_standard_descriptors_do_not_become_the_target(self):
         want, _ = self.big()

@@ -10,7 +10,7 @@ if [ "$(id -u)" != 0 ]; then
   echo "dpkg installs as root only: skipped"
   exit 77
 fi
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
 deb=$(ls "$build"/zettrik_*_*.deb)
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -21,15 +21,26 @@ touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --force-depends -i "$deb" >"$root/dpkg.log" 2>&1 || { cat "$root/dpkg.log"; exit 1; }
 rm "$root/dpkg.log"
 dpkg --root="$root" -s zettrik | grep -q '^Status: install ok installed'
-for f in usr/bin/zettrik usr/share/man/man1/zettrik.1 usr/share/doc/zettrik/copyright \
-         usr/share/doc/zettrik/README.md usr/share/doc/zettrik/zettrik.html; do
+for f in usr/bin/zettrik usr/share/man/man1/zettrik.1.gz usr/share/doc/zettrik/copyright \
+         usr/share/doc/zettrik/changelog.gz usr/share/doc/zettrik/README.md \
+         usr/share/doc/zettrik/zettrik.html; do
   [ -f "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 "$root/usr/bin/zettrik" "$top/examples/access.log" "$root/access.csv" >/dev/null
 cmp "$top/examples/access.csv" "$root/access.csv"
+# The manuals have their content, not only their names.
+zcat "$root/usr/share/man/man1/zettrik.1.gz" | cmp - "$top/man/zettrik.1"
+sh "$top/tests/manual.sh" "$root/usr/share/doc/zettrik/zettrik.html"
+rm "$root/access.csv"
+
+# lintian, where it is installed: no error and no warning.
+if command -v lintian >/dev/null; then
+  tags=$(lintian --pedantic "$deb" 2>/dev/null | grep -E '^[EW]: ' || true)
+  [ -z "$tags" ] || { echo "lintian: $tags"; exit 1; }
+  echo "lintian: no errors, no warnings"
+fi
 
 dpkg --root="$root" -r zettrik >/dev/null
-rm "$root/access.csv"
 left=$(find "$root" -path "$root/var" -prune -o -type f -print)
 [ -z "$left" ] || { echo "left after removal: $left"; exit 1; }
 echo "package: $(basename "$deb") installs, converts the sample and removes cleanly"

@@ -7,17 +7,18 @@ set -eu
 build=$(cd "$1" && pwd)
 shift
 top=$(cd "$(dirname "$0")/.." && pwd)
-(cd "$build" && cpack -G ZIP >/dev/null)
+cmake --build "$build" --target archive >/dev/null
 zip=$(ls "$build"/zettrik-*-windows-x86_64.zip)
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 (cd "$dir" && unzip -q "$zip")
 folder="$dir/$(basename "$zip" .zip)"
-for f in zettrik.exe README.md LICENSE zettrik.html; do
+for f in zettrik.exe README.md LICENSE zettrik.html LICENSES/zstd LICENSES/bzip2 LICENSES/xz \
+         LICENSES/zlib; do
   [ -f "$folder/$f" ] || { echo "missing from the zip: $f"; exit 1; }
 done
 cp "$top/examples/access.log" "$dir/access.log"
 (cd "$dir" && "$@" "$folder/zettrik.exe" access.log access.csv >/dev/null)
 sed 's/$/\r/' "$top/examples/access.csv" | cmp - "$dir/access.csv"
-grep -q 'CSV:59,34,76,1,1/2' "$folder/zettrik.html"  # the import instructions
+sh "$top/tests/manual.sh" "$folder/zettrik.html"
 echo "package: $(basename "$zip") holds a zettrik.exe that converts the sample"

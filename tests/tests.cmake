@@ -131,7 +131,12 @@ if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/package-zip.sh ${CMAKE_BINARY_DIR}
                    ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(package-zip PROPERTIES LABELS package FIXTURES_REQUIRED wine)
+elseif(NOT WIN32 AND ZETTRIK_STATIC)
+  add_test(NAME package-tar COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/package-tar.sh
+                                    ${CMAKE_BINARY_DIR})
+  set_tests_properties(package-tar PROPERTIES LABELS package)
 elseif(NOT WIN32)
+  find_program(ZETTRIK_GROFF groff)
   if(ZETTRIK_GROFF)
     add_test(NAME manpage
              COMMAND sh -c "w=$(${ZETTRIK_GROFF} -ww -z -man \"$0\" 2>&1); echo \"$w\"; test -z \"$w\""

@@ -1,0 +1,40 @@
+#!/bin/sh
+# Makes the tarball of the static Linux program in the build folder given,
+# unpacks it, and checks it as a user of any Linux would get it: a program
+# that needs no library, converts the sample (as it is and from gzip), and
+# comes with its manuals, README, licence and the notices of what it links
+# in. Then two builds of the same sources make the same tarball.
+#   tests/package-tar.sh BUILD
+set -eu
+build=$(cd "$1" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null || echo 1765152000)
+export SOURCE_DATE_EPOCH
+cmake --build "$build" --target archive >/dev/null
+tar=$(ls "$build"/zettrik-*-linux-x86_64.tar.gz)
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+tar -C "$dir" -xzf "$tar"
+folder="$dir/$(basename "$tar" .tar.gz)"
+for f in zettrik zettrik.1 zettrik.html README.md LICENSE LICENSES/isa-l LICENSES/zstd \
+         LICENSES/glibc; do
+  [ -f "$folder/$f" ] || { echo "missing from the tarball: $f"; exit 1; }
+done
+file "$folder/zettrik" | grep -q 'statically linked' || { file "$folder/zettrik"; exit 1; }
+"$folder/zettrik" "$top/examples/access.log" "$dir/access.csv" >/dev/null
+cmp "$top/examples/access.csv" "$dir/access.csv"
+gzip -c "$top/examples/access.log" >"$dir/access.log.gz"
+"$folder/zettrik" "$dir/access.log.gz" "$dir/gz.csv" >/dev/null
+cmp "$top/examples/access.csv" "$dir/gz.csv"
+sh "$top/tests/manual.sh" "$folder/zettrik.html"
+cmp "$top/man/zettrik.1" "$folder/zettrik.1"
+
+# Reproducible: two builds of the same sources, with the same
+# SOURCE_DATE_EPOCH, give the same tarball.
+for b in one two; do
+  cmake -S "$top" -B "$dir/$b" -DCMAKE_BUILD_TYPE=Release -DZETTRIK_STATIC=ON \
+    -DZETTRIK_TESTS=OFF >/dev/null
+  cmake --build "$dir/$b" --target archive >/dev/null
+done
+cmp "$dir/one/$(basename "$tar")" "$dir/two/$(basename "$tar")"
+echo "package: $(basename "$tar") holds a static zettrik that converts the sample, and is reproducible"
