@@ -1,7 +1,8 @@
 // The conversion: reads the log to its end, copies every line of the right
-// shape to the CSV file with its separating spaces turned into semicolons,
-// and counts every other complete line. Which bytes separate and how a line
-// counts is the scan's part (scan.h).
+// shape to the CSV file with its separating spaces turned into semicolons
+// (or makes it a row of the workbook, book.h), and counts every other
+// complete line. Which bytes separate and how a line counts is the scan's
+// part (scan.h).
 //
 // A line is of the right shape when it has exactly 8 separators, 6 double
 // quotes and 2 brackets outside quotes, as a line of the combined log format
@@ -73,7 +74,7 @@ constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
 // goes in the order of the blocks. Each block is taken as a run of whole
 // lines: whoever reads a block takes over the line that the block before
 // cut, and leaves the line that its own block cuts to the next. Reading a
-// compressed log includes inflating it, so there one worker inflates while
+// compressed log includes decoding it, so there one worker decodes while
 // the other scans and writes.
 //
 // The life of one block, in one worker, while the other lives the next:
@@ -88,6 +89,12 @@ constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
 //             the rest; spin() draws the block's frames
 //   passturn  adds the block's faulty lines and hands the turn to the next
 //             block
+//
+// For a workbook, tabulate() takes the place of the scan and flush(): it
+// scans a copy of the block, counts its rows, waits only until the block
+// before has counted its own (tally), makes and deflates the rows, and then
+// waits for the turn to write them. Making the rows is the work there, and
+// the two workers do it side by side.
 struct shared {
   input* in;
   output* out;
