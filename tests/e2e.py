@@ -1100,23 +1100,52 @@ class Huge(Case):
         out, peak = self.peaked(["a.log", "a.xlsx"])
         self.assertTrue(out.endswith(text(SUMMARY % 2)), out[-100:])
         self.assertLess(peak, 16 * 1024)  # KiB
-        book = zipfile.ZipFile(self.path("a.xlsx"))
-        counted = []
-        for name in ("xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"):
-            rows, tail = 0, b""
-            with book.open(name) as f:
-                while True:
-                    chunk = f.read(1 << 20)
-                    if not chunk:
-                        break
-                    rows += (tail + chunk).count(b"<row>") - tail.count(b"<row>")
-                    tail = (tail + chunk)[-600:]
-            counted.append((rows, tail))
-        self.assertEqual(1 + 1048575, counted[0][0])
-        self.assertIn(b"<t>10.0.0.2</t>", counted[0][1])
-        self.assertIn(b'<autoFilter ref="A1:I1048576"/></worksheet>', counted[0][1])
+        rows, tail = self.sheet(zipfile.ZipFile(self.path("a.xlsx")), 1)
+        self.assertEqual(1 + 1048575, rows)
+        self.assertIn(b"<t>10.0.0.2</t>", tail)
+        self.assertIn(b'<autoFilter ref="A1:I1048576"/></worksheet>', tail)
         self.assertEqual([("Zugriffe", None), ("Zugriffe 2", [HEADER] + cells(GOOD * 11))],
                          workbook(self.read("a.xlsx"), only={2}))
+
+    def sheet(self, book, number):
+        """The rows of a sheet too large to parse in memory, counted as it
+        is read (which checks its CRC), and the last bytes of its XML."""
+        rows, tail = 0, b""
+        with book.open("xl/worksheets/sheet%d.xml" % number) as f:
+            while True:
+                chunk = f.read(1 << 20)
+                if not chunk:
+                    break
+                rows += (tail + chunk).count(b"<row>") - tail.count(b"<row>")
+                tail = (tail + chunk)[-600:]
+        return rows, tail
+
+    def test_a_sheet_past_four_gigabytes(self):
+        # A sheet's XML past 4 GiB takes zip64's forms: its sizes in the
+        # directory's extra field and in the records that end it, and the
+        # data descriptor after the sheet with sizes of eight bytes. The log
+        # comes through a pipe; its long requests pack small.
+        import struct
+        import zipfile
+        line = GOOD.replace(b"/index.html", b"/" + b"a" * 30000)
+        count = 143000
+        def feed(pipe):
+            for _ in range(count // 1000):
+                pipe.write(line * 1000)
+            pipe.close()
+        out, peak = self.peaked(["/dev/stdin", "a.xlsx"], feed)
+        self.assertTrue(out.endswith(text(SUMMARY % 0)), out[-100:])
+        self.assertLess(peak, 16 * 1024)  # KiB
+        book = zipfile.ZipFile(self.path("a.xlsx"))
+        info = book.getinfo("xl/worksheets/sheet1.xml")
+        self.assertGreater(info.file_size, 0xffffffff)
+        rows, tail = self.sheet(book, 1)
+        self.assertEqual(1 + count, rows)
+        self.assertIn(b'<autoFilter ref="A1:I%d"/></worksheet>' % (count + 1), tail)
+        with open(self.path("a.xlsx"), "rb") as f:
+            f.seek(info.header_offset + 30 + len(info.filename) + info.compress_size)
+            self.assertEqual((0x08074b50, info.CRC, info.compress_size, info.file_size),
+                             struct.unpack("<IIQQ", f.read(24)))
 
     def test_three_billion_rejected_lines_are_counted_exactly(self):
         import threading
