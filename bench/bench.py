@@ -2,7 +2,8 @@
 """Measures zettrik against its four speed and memory targets on this machine
 and prints each figure beside its target.
 
-    bench/bench.py [--mb 500] [--pairs 7] [--only compressed|gzip|zstd|xz|bzip2|workbook]
+    bench/bench.py [--mb 500] [--pairs 7] [--only csv|compressed|gzip|zstd|xz|bzip2|workbook]
+                   [--program PATH]
 
 Builds in Release (the preset "release"), writes a synthetic log with about
 2% malformed lines under build/bench/ (kept for the next run), and measures:
@@ -298,9 +299,15 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--mb", type=int, default=500, help="size of the log in MB")
     ap.add_argument("--pairs", type=int, default=7, help="paired runs per ratio")
-    ap.add_argument("--only", choices=["compressed", "workbook"] + [f[0] for f in FORMATS],
-                    help="measure the compressed logs, or one of them, or the workbook alone")
+    ap.add_argument("--only", choices=["csv", "compressed", "workbook"] + [f[0] for f in FORMATS],
+                    help="measure the plain log into CSV (1 to 4), the compressed logs, or one "
+                    "of them, or the workbook alone")
+    ap.add_argument("--program", help="another build of zettrik to measure in place of this "
+                    "tree's, as an earlier commit's for figures before and after a change")
     a = ap.parse_args()
+    if a.program:
+        global ZETTRIK
+        ZETTRIK = os.path.abspath(a.program)
 
     subprocess.run([os.path.join(ROOT, "scripts", "setup"), "cmake", "g++", "make", "time",
                     "util-linux", "libisal-dev", "isal", "gzip", "libzstd-dev", "zstd",
@@ -327,7 +334,7 @@ def main():
     if a.only == "workbook":
         workbook(log, a.pairs)
         sys.exit(1 if missed else 0)
-    if a.only:
+    if a.only not in (None, "csv"):
         compressed(log, a.pairs, a.only)
         sys.exit(1 if missed else 0)
     copy_ratio(log, a.pairs, False)
@@ -337,6 +344,8 @@ def main():
     terminal_ratio(log, a.pairs)
     liveness()
     memory(log)
+    if a.only == "csv":
+        sys.exit(1 if missed else 0)
     compressed(log, a.pairs)
     workbook(log, a.pairs)
     sys.exit(1 if missed else 0)
