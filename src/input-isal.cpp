@@ -45,7 +45,10 @@ static uint32_t sumisal(uint32_t crc, const unsigned char* p, size_t n) {
 
 bool inflateisal(input* in) {
   decoder* d = newdecoder(TRAILINGZEROS, true);
-  inflate_state* z = (inflate_state*)malloc(sizeof(inflate_state));
+  // Zeroed, not only allocated: on damaged data ISA-L may copy a match from
+  // its own history buffer before it finds the distance too far back, and the
+  // bytes it hands out then must be zeros rather than whatever the heap held.
+  inflate_state* z = (inflate_state*)calloc(1, sizeof(inflate_state));
   if (d == nullptr || z == nullptr) {
     free(d);
     free(z);
