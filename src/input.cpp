@@ -335,12 +335,13 @@ static long readframes(input* in, char* buf, size_t n) {
         d->part = TAIL;
         d->want = 8;
         d->got = 0;
-      } else if (found == FRAMEEND && d->taken == 0) {
-        found = DAMAGED;  // no frame is without bytes: it would never end
-      } else if (found == FRAMEEND) {
+      } else if (found == FRAMEEND && d->taken > 0) {
         d->phase = BETWEEN;
-      } else if (k == 0 && d->avail == before && before > 0) {
-        found = DAMAGED;  // room and bytes, and no step: it would never end
+      } else if (found == FRAMEEND || (k == 0 && d->avail == before && before > 0)) {
+        // A frame that ends without taking a byte, or a step that has room
+        // and bytes and makes nothing: either would go round for ever, and
+        // no frame of any format is without bytes.
+        found = DAMAGED;
       }
     } else if (d->phase == TRAILER) {
       found = trailer(d);
