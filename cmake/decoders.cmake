@@ -5,10 +5,13 @@
 # Linux and built here from Debian's source packages for the Windows
 # program, which stays one file. A program built without a format refuses
 # such logs with the read error, as it refuses the formats it never reads.
-# Without gzip the configuration stops, naming the packages, unless it is
-# turned off (zlib is on every Debian machine); a missing library of the
-# other formats is named in a warning, so that a plain build still makes a
-# program, and the tests of every format fail where one is missing.
+# Without ISA-L and zlib the configuration stops, naming the packages: the
+# workbook deflates its sheets with the same library, so a program without
+# one would be without both, and gzip is the format logs come in most
+# (-DZETTRIK_GZIP=OFF still makes a program that refuses gzip logs). A
+# missing library of the other formats is named in a warning, so that a
+# plain build still makes a program, and the tests of every format fail
+# where one is missing.
 option(ZETTRIK_GZIP "Read logs compressed with gzip (ISA-L or zlib)" ON)
 option(ZETTRIK_ISAL "Inflate gzip logs with ISA-L where it is found" ON)
 option(ZETTRIK_ZSTD "Read logs compressed with zstd (libzstd)" ON)
@@ -43,12 +46,7 @@ function(zettrik_format option unit library)
 endfunction()
 
 function(zettrik_missing option format package)
-  if(option STREQUAL ZETTRIK_GZIP)
-    set(kind FATAL_ERROR)
-  else()
-    set(kind WARNING)
-  endif()
-  message(${kind} "No library to read logs compressed with ${format}: install ${package} "
+  message(WARNING "No library to read logs compressed with ${format}: install ${package} "
                   "(scripts/setup does), or configure with -D${option}=OFF for a program "
                   "that refuses such logs.")
   set(${option} OFF PARENT_SCOPE)
@@ -88,9 +86,12 @@ if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
 elseif(ZETTRIK_HAS_ZLIB)
   target_sources(zettrik_core PRIVATE src/pack-zlib.cpp)
   target_link_libraries(zettrik_core PUBLIC z)
+elseif(WIN32)
+  message(FATAL_ERROR "No library to inflate gzip logs and deflate workbooks with: install "
+                      "libz-mingw-w64-dev (scripts/setup does).")
 else()
-  message(FATAL_ERROR "No library to deflate workbooks with: install zlib1g-dev or libisal-dev "
-                      "(scripts/setup does).")
+  message(FATAL_ERROR "No library to inflate gzip logs and deflate workbooks with: install "
+                      "libisal-dev or zlib1g-dev (scripts/setup does).")
 endif()
 if(ZETTRIK_GZIP)
   if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
@@ -103,14 +104,10 @@ if(ZETTRIK_GZIP)
       target_compile_definitions(zettrik_zlib PUBLIC ZETTRIK_ZLIB)
       zettrik_warnings(zettrik_zlib)
     endif()
-  elseif(ZETTRIK_HAS_ZLIB)
+  else()  # zlib, since one of the two was found above
     target_sources(zettrik_core PRIVATE src/input-zlib.cpp)
     target_compile_definitions(zettrik_core PUBLIC ZETTRIK_ZLIB)
     target_link_libraries(zettrik_core PUBLIC z)
-  elseif(WIN32)
-    zettrik_missing(ZETTRIK_GZIP gzip "libz-mingw-w64-dev")
-  else()
-    zettrik_missing(ZETTRIK_GZIP gzip "libisal-dev or zlib1g-dev")
   endif()
 endif()
 
