@@ -302,7 +302,8 @@ static int64_t tally(shared* s, int64_t number, size_t rows) {
 // A log of one block is converted without a second thread; from the second
 // block on, the other worker takes its share. Where its thread cannot be
 // started, this one goes on alone. std::thread tells that by throwing; this
-// is the program's only catch, and it turns the failure back into that.
+// catch, as the one of input.cpp's decoding ahead, only turns the failure
+// back into that.
 static void start(worker* w) {
   worker* spare = w->spare;
   w->spare = nullptr;
