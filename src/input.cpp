@@ -1,7 +1,8 @@
 // The log as it is, read from its descriptor with the plain system call,
 // which hands back what has arrived so far, where fread() would wait until
-// its whole request is filled; the choice between it and an inflater, by the
-// bytes a log begins with; and gzip's framing, which both inflaters share.
+// its whole request is filled; the choice between it and a decoder, by the
+// bytes a log begins with; the framing that every decoder shares; and the
+// thread that a decoder works on, a block ahead of the conversion.
 #include "input.h"
 
 #include <string.h>
