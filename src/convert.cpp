@@ -73,9 +73,9 @@ constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
 // the other but the line that a block cuts. Reading goes in turns; writing
 // goes in the order of the blocks. Each block is taken as a run of whole
 // lines: whoever reads a block takes over the line that the block before
-// cut, and leaves the line that its own block cuts to the next. Reading a
-// compressed log includes decoding it, so there one worker decodes while
-// the other scans and writes.
+// cut, and leaves the line that its own block cuts to the next. A
+// compressed log is decoded on a thread of its own, a block ahead (input.cpp),
+// and reading a block copies it from there.
 //
 // The life of one block, in one worker, while the other lives the next:
 //
