@@ -17,10 +17,12 @@
 // What a step found.
 enum { GOING, FRAMEEND, DAMAGED };
 
-// The zero bytes that may stand after a frame: none (zstd, bzip2), any
-// number after the last member only (gzip, as gzip takes them), or a
-// multiple of four between and after streams (the stream padding of xz).
-enum { NOZEROS, TRAILINGZEROS, ZEROFOURS };
+// What may stand after a frame: another frame and no zeros (zstd, bzip2,
+// lzip), zeros in any number after the last member only (gzip, as gzip
+// takes them), zeros in multiples of four between and after streams (the
+// stream padding of xz), or nothing at all (lzma, whose file is one
+// stream).
+enum { NOZEROS, TRAILINGZEROS, ZEROFOURS, ALONE };
 
 // Room kept before the compressed bytes, so that a library that read a few
 // bytes past the end of its data can hand them back (see unread()).
@@ -37,6 +39,9 @@ struct decoder {
   uint64_t zeros;                        // zeros passed over after a frame
   uint64_t taken;                        // the frame's bytes taken so far
   bool looked;                           // the start of the decoded log is looked at
+  uint64_t frames;                       // frames begun
+  int64_t start;                         // where the last began in the log
+  int damage;  // set by a step or the framing that finds DAMAGED: a finer cause, or 0
   // gzip's own: the part of a member's header or trailer at hand, its
   // bytes where they are kept (the longest part, the fixed ten bytes), the
   // member's flags, the CRC-32 of its header so far, and the CRC-32 and the
@@ -48,7 +53,9 @@ struct decoder {
   void* lib;  // the library's own state
   // Decodes from next and avail into out, at most n bytes, and moves next
   // and avail on; returns the bytes made and sets *found. At FRAMEEND, next
-  // is the first byte after the frame's data.
+  // is the first byte after the frame's data. At DAMAGED it may set damage
+  // to what the library said: CHECKSUM, WINDOW, DICTIONARY, or TRAILING
+  // for bytes that are no frame of its format.
   size_t (*step)(decoder* d, char* out, size_t n, int* found);
   // Makes the library ready for the next frame.
   void (*reset)(decoder* d);

@@ -16,6 +16,7 @@ static size_t stepbzip2(decoder* d, char* out, size_t n, int* found) {
   d->next = (unsigned char*)z->next_in;
   d->avail = z->avail_in;
   *found = r == BZ_STREAM_END ? FRAMEEND : r == BZ_OK ? GOING : DAMAGED;
+  d->damage = r == BZ_DATA_ERROR_MAGIC ? TRAILING : 0;
   return n - z->avail_out;
 }
 

@@ -1,6 +1,7 @@
-// The xz decoder: liblzma, a stream at a time, with the integrity check the
-// stream names; the framing in input.cpp passes over the padding between
-// and after streams.
+// The decoders of liblzma: xz, a stream at a time, with the integrity check
+// the stream names (the framing in input.cpp passes over the padding
+// between and after streams); lzip, a member at a time, each with its
+// CRC-32; and the old lzma format, one stream without a check.
 #include <lzma.h>
 #include <stdlib.h>
 
@@ -11,8 +12,25 @@
 // stream that asks for more than this is refused rather than allocated.
 constexpr uint64_t MEMLIMIT = (256 + 1) << 20;
 
+struct lzmastate {
+  lzma_stream z;
+  lzma_ret (*begin)(lzma_stream* z);  // sets z up for the next frame
+};
+
+static lzma_ret beginxz(lzma_stream* z) {
+  return lzma_stream_decoder(z, MEMLIMIT, 0);
+}
+
+static lzma_ret beginlzip(lzma_stream* z) {
+  return lzma_lzip_decoder(z, MEMLIMIT, 0);
+}
+
+static lzma_ret beginlzma(lzma_stream* z) {
+  return lzma_alone_decoder(z, MEMLIMIT);
+}
+
 static size_t stepxz(decoder* d, char* out, size_t n, int* found) {
-  lzma_stream* z = (lzma_stream*)d->lib;
+  lzma_stream* z = &((lzmastate*)d->lib)->z;
   z->next_in = d->next;
   z->avail_in = d->avail;
   z->next_out = (uint8_t*)out;
@@ -21,6 +39,7 @@ static size_t stepxz(decoder* d, char* out, size_t n, int* found) {
   d->next = (unsigned char*)z->next_in;
   d->avail = z->avail_in;
   *found = r == LZMA_STREAM_END ? FRAMEEND : r == LZMA_OK || r == LZMA_BUF_ERROR ? GOING : DAMAGED;
+  d->damage = r == LZMA_MEMLIMIT_ERROR ? DICTIONARY : r == LZMA_FORMAT_ERROR ? TRAILING : 0;
   return n - z->avail_out;
 }
 
@@ -31,33 +50,49 @@ static size_t brokenxz(decoder*, char*, size_t, int* found) {
 }
 
 static void resetxz(decoder* d) {
-  // A new stream, with its own header and check.
-  bool ready = lzma_stream_decoder((lzma_stream*)d->lib, MEMLIMIT, 0) == LZMA_OK;
-  d->step = ready ? stepxz : brokenxz;
+  // A new stream or member, with its own header and check.
+  lzmastate* s = (lzmastate*)d->lib;
+  d->step = s->begin(&s->z) == LZMA_OK ? stepxz : brokenxz;
 }
 
 static void releasexz(decoder* d) {
-  lzma_end((lzma_stream*)d->lib);
+  lzma_end(&((lzmastate*)d->lib)->z);
   free(d->lib);
 }
 
-bool decodexz(input* in) {
-  decoder* d = newdecoder(ZEROFOURS, false);
-  lzma_stream* z = (lzma_stream*)malloc(sizeof(lzma_stream));
-  if (d == nullptr || z == nullptr) {
+static bool decodelzmas(input* in, int padding, lzma_ret (*begin)(lzma_stream*)) {
+  decoder* d = newdecoder(padding, false);
+  lzmastate* s = (lzmastate*)malloc(sizeof(lzmastate));
+  if (d == nullptr || s == nullptr) {
     free(d);
-    free(z);
+    free(s);
     return false;
   }
-  *z = LZMA_STREAM_INIT;
-  if (lzma_stream_decoder(z, MEMLIMIT, 0) != LZMA_OK) {
+  s->z = LZMA_STREAM_INIT;
+  s->begin = begin;
+  if (begin(&s->z) != LZMA_OK) {
     free(d);
-    free(z);
+    free(s);
     return false;
   }
-  d->lib = z;
+  d->lib = s;
   d->step = stepxz;
   d->reset = resetxz;
   d->release = releasexz;
   return decoding(in, d);
+}
+
+// xz's streams come with zero padding in fours between and after them;
+// lzip's members one after another, with nothing between; the lzma format
+// holds one stream, and nothing may follow it.
+bool decodexz(input* in) {
+  return decodelzmas(in, ZEROFOURS, beginxz);
+}
+
+bool decodelzip(input* in) {
+  return decodelzmas(in, NOZEROS, beginlzip);
+}
+
+bool decodelzma(input* in) {
+  return decodelzmas(in, ALONE, beginlzma);
 }

@@ -5,13 +5,16 @@
 // thread that a decoder works on, a block ahead of the conversion.
 #include "input.h"
 
+#include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
+
+#include "decode.h"
+#include "threads.h"
 
 // Platform difference: the same calls under other names.
 #ifdef _WIN32
@@ -44,8 +47,14 @@ long take(input* in, void* buf, size_t n) {
   long got = sysread(in->fd, buf, n);
   if (got > 0)
     in->taken += got;
-  if (got == 0 && shorter(in->fd, in->taken))
+  if (got < 0)
+    note(&in->why, because(SYSTEM, errno));
+  if (got == 0 && shorter(in->fd, in->taken)) {
+    cause c = because(TRUNCATED);
+    c.at = in->taken;
+    note(&in->why, c);
     return -1;
+  }
   return got;
 }
 
@@ -67,6 +76,8 @@ void plain(input* in, int fd) {
   in->state = nullptr;
   in->held = 0;
   in->taken = 0;
+  in->format = nullptr;
+  in->why = because(UNKNOWN);
 }
 
 // A log in a format that is not read here fails at its first read.
@@ -74,16 +85,25 @@ static long readnone(input*, char*, size_t) {
   return -1;
 }
 
-// The compressed formats by the bytes they begin with; a byte counts where
-// it matches under its mask. A log in a format without a decoder in this
-// build is refused: read as bytes, it would give a CSV of nothing and a
-// count of lines that are none. A plain log hardly begins like this: its
-// first line starts with an address or a host name.
+// The compressed formats by the bytes they begin with: each byte of the
+// magic lies between its low and its high byte, and a format may look at
+// the whole magic once more. A log in a format without a decoder in this
+// build is refused: read as bytes, it would give a CSV of nothing, or of
+// binary bytes before pieces of lines (lzop stores runs of the log as
+// they are), and a count of lines that are none. A plain log does not
+// begin like this: its first line starts with an address or a host name,
+// and every magic here but bzip2's holds a byte that no line of text does
+// (a control byte, or a byte from 0x80) within its first five bytes
+// (bzip2's "BZh1" could begin a host name, BZh1.example.net) within its
+// first five bytes; bzip2 counts only with the magic of a block after it
+// ("1AY&SY", and no host name holds a "&") or of the end of the stream.
 struct format {
-  const char* magic;
-  const char* mask;
+  const char* name;
+  const char* low;
+  const char* high;
   size_t length;
-  bool (*open)(input* in);  // its decoder, or nullptr
+  bool (*also)(const unsigned char* p);  // or nullptr
+  bool (*open)(input* in);               // its decoder, or nullptr
 };
 
 #if defined(ZETTRIK_ISAL)
@@ -100,8 +120,12 @@ static bool (*const unzstd)(input*) = nullptr;
 #endif
 #ifdef ZETTRIK_XZ
 static bool (*const unxz)(input*) = decodexz;
+static bool (*const unlzma)(input*) = decodelzma;
+static bool (*const unlzip)(input*) = decodelzip;
 #else
 static bool (*const unxz)(input*) = nullptr;
+static bool (*const unlzma)(input*) = nullptr;
+static bool (*const unlzip)(input*) = nullptr;
 #endif
 #ifdef ZETTRIK_BZIP2
 static bool (*const unbzip2)(input*) = decodebzip2;
@@ -109,34 +133,71 @@ static bool (*const unbzip2)(input*) = decodebzip2;
 static bool (*const unbzip2)(input*) = nullptr;
 #endif
 
+// The header of the old lzma format has no magic: a byte of the literal
+// coder's properties, the dictionary's size (4 bytes) and the size of the
+// data (8). It is taken as such only in the form that xz --format=lzma
+// writes: the properties of every preset (0x5D: lc=3, lp=0, pb=2, as
+// (pb * 5 + lp) * 9 + lc), a dictionary of 2^n or 2^n + 2^(n-1) bytes from
+// 4 KiB to 1.5 GiB (so its lowest byte is 0), and the size unknown (all
+// ones), as a tool writes who streams the data. "]" and a zero byte begin
+// no line of text.
+static bool lzmaheader(const unsigned char* p) {
+  uint32_t size =
+      (uint32_t)p[1] | (uint32_t)p[2] << 8 | (uint32_t)p[3] << 16 | (uint32_t)p[4] << 24;
+  for (uint32_t n = 1u << 12; n <= 1u << 30; n <<= 1)
+    if (size == n || size == n + n / 2)
+      return true;
+  return false;
+}
+
+#define BZIP2LOW "BZh1"
+#define BZIP2HIGH "BZh9"
+#define BLOCKMAGIC "\x31\x41\x59\x26\x53\x59"
+#define ENDMAGIC "\x17\x72\x45\x38\x50\x90"
+#define ONES "\xff\xff\xff\xff\xff\xff\xff\xff"
+
 static const format formats[] = {
-    {"\x1f\x8b", "\xff\xff", 2, gunzip},                                   // gzip
-    {"\x28\xb5\x2f\xfd", "\xff\xff\xff\xff", 4, unzstd},                   // zstd
-    {"\x50\x2a\x4d\x18", "\xf0\xff\xff\xff", 4, unzstd},                   // zstd, skippable frame
-    {"\xfd\x37\x7a\x58\x5a\x00", "\xff\xff\xff\xff\xff\xff", 6, unxz},     // xz
-    {"BZh0", "\xff\xff\xff\xf0", 4, unbzip2},                              // bzip2 and its level
-    {"\x04\x22\x4d\x18", "\xff\xff\xff\xff", 4, nullptr},                  // lz4
-    {"\x02\x21\x4c\x18", "\xff\xff\xff\xff", 4, nullptr},                  // lz4, legacy
-    {"PK\x03\x04", "\xff\xff\xff\xff", 4, nullptr},                        // zip
-    {"PK\x05\x06", "\xff\xff\xff\xff", 4, nullptr},                        // zip, empty
-    {"\x37\x7a\xbc\xaf\x27\x1c", "\xff\xff\xff\xff\xff\xff", 6, nullptr},  // 7z
-    {"\x1f\x9d", "\xff\xff", 2, nullptr},                                  // Unix compress
+    {"gzip", "\x1f\x8b", "\x1f\x8b", 2, nullptr, gunzip},
+    {"zstd", "\x28\xb5\x2f\xfd", "\x28\xb5\x2f\xfd", 4, nullptr, unzstd},
+    {"zstd", "\x50\x2a\x4d\x18", "\x5f\x2a\x4d\x18", 4, nullptr, unzstd},  // a skippable frame
+    {"xz", "\xfd\x37\x7a\x58\x5a\x00", "\xfd\x37\x7a\x58\x5a\x00", 6, nullptr, unxz},
+    {"lzma", "\x5d\x00\x00\x00\x00" ONES, "\x5d\x00\xff\xff\xff" ONES, 13, lzmaheader, unlzma},
+    {"lzip", "LZIP\x00", "LZIP\x01", 5, nullptr, unlzip},  // versions 0 and 1
+    {"bzip2", BZIP2LOW BLOCKMAGIC, BZIP2HIGH BLOCKMAGIC, 10, nullptr, unbzip2},
+    {"bzip2", BZIP2LOW ENDMAGIC, BZIP2HIGH ENDMAGIC, 10, nullptr, unbzip2},  // an empty stream
+    {"lz4", "\x04\x22\x4d\x18", "\x04\x22\x4d\x18", 4, nullptr, nullptr},
+    {"lz4", "\x02\x21\x4c\x18", "\x02\x21\x4c\x18", 4, nullptr, nullptr},  // legacy
+    {"lzop", "\x89LZO\x00\r\n\x1a\n", "\x89LZO\x00\r\n\x1a\n", 9, nullptr, nullptr},
+    {"zip", "PK\x03\x04", "PK\x03\x04", 4, nullptr, nullptr},
+    {"zip", "PK\x05\x06", "PK\x05\x06", 4, nullptr, nullptr},  // an empty archive
+    {"7z", "\x37\x7a\xbc\xaf\x27\x1c", "\x37\x7a\xbc\xaf\x27\x1c", 6, nullptr, nullptr},
+    {"compress", "\x1f\x9d", "\x1f\x9d", 2, nullptr, nullptr},
 };
 
-// The format that the n bytes at p begin with, or nullptr.
-static const format* recognise(const unsigned char* p, size_t n) {
+// The format that the n bytes at p begin with, or nullptr. Where the n
+// bytes are fewer than the format's magic but, two or more, all match it,
+// *cut is set: a compressed file cut short within its magic, which its
+// own tool calls damaged.
+static const format* recognise(const unsigned char* p, size_t n, bool* cut) {
+  *cut = false;
   for (const format& f : formats) {
     size_t i = 0;
-    while (i < f.length && i < n && (p[i] & (unsigned char)f.mask[i]) == (unsigned char)f.magic[i])
+    while (i < f.length && i < n && p[i] >= (unsigned char)f.low[i] &&
+           p[i] <= (unsigned char)f.high[i])
       i++;
-    if (i == f.length)
+    if (i == f.length && (f.also == nullptr || f.also(p)))
       return &f;
+    if (i == n && n >= 2 && n < f.length) {
+      *cut = true;
+      return &f;
+    }
   }
   return nullptr;
 }
 
 bool compressed(const unsigned char* p, size_t n) {
-  return recognise(p, n) != nullptr;
+  bool cut;
+  return recognise(p, n, &cut) != nullptr;
 }
 
 static void ahead(input* in);
@@ -151,16 +212,25 @@ bool start(input* in, int fd) {
       break;
     in->held += (size_t)n;
   }
-  const format* f = recognise(in->head, in->held);
+  bool cut;
+  const format* f = recognise(in->head, in->held, &cut);
   if (f == nullptr)
     return true;
-  if (f->open) {
-    if (!f->open(in))
-      return false;
-    ahead(in);
+  in->format = f->name;
+  if (cut || f->open == nullptr) {
+    // A compressed log that is not read here, or one cut within its magic.
+    cause c = because(cut ? CUTMAGIC : NOTREAD);
+    c.format = f->name;
+    c.at = in->taken;
+    note(&in->why, c);
+    in->read = readnone;
     return true;
   }
-  in->read = readnone;  // a compressed log that is not read here
+  if (!f->open(in)) {
+    note(&in->why, because(NOMEMORY));
+    return false;
+  }
+  ahead(in);
   return true;
 }
 
@@ -171,9 +241,6 @@ void finish(input* in) {
 }
 
 // The framing, for every decoder.
-#include <stdlib.h>
-
-#include "decode.h"
 
 // Where a compressed log stands between two reads.
 enum {
@@ -257,14 +324,21 @@ static int header(decoder* d) {
       d->check = d->sum(d->check, p, k);
     d->next += k;
     d->avail -= k;
+    // The magic is looked at as soon as it is there: bytes after the last
+    // member that are no member are told so, however few they are.
+    if (d->part == FIXED &&
+        ((d->got >= 1 && d->field[0] != 0x1f) || (d->got >= 2 && d->field[1] != 0x8b))) {
+      d->damage = TRAILING;  // no gzip member at all
+      return DAMAGED;
+    }
     if (!done)
       continue;
     if (d->part == FIXED) {
-      if (d->field[0] != 0x1f || d->field[1] != 0x8b || d->field[2] != 8 ||
-          (d->field[3] & RESERVED))
+      if (d->field[2] != 8 || (d->field[3] & RESERVED))
         return DAMAGED;
       d->flags = d->field[3];
     } else if (d->part == HCRC && little(d->field, 2) != (d->check & 0xffff)) {
+      d->damage = CHECKSUM;
       return DAMAGED;
     }
     unsigned extra = d->part == XLEN ? little(d->field, 2) : 0;
@@ -287,12 +361,14 @@ static int trailer(decoder* d) {
   if (d->got < d->want)
     return GOING;
   bool right = little(d->field, 4) == d->crc && little(d->field + 4, 4) == d->size;
+  d->damage = right ? 0 : CHECKSUM;
   return right ? FRAMEEND : DAMAGED;
 }
 
 // Begins the next frame: for gzip with its header, which the framing reads;
 // elsewhere the library reads the frame whole.
-static void frame(decoder* d) {
+static void frame(input* in, decoder* d) {
+  d->start = in->taken - (int64_t)d->avail;
   if (d->gzip) {
     d->phase = HEADER;
     d->flags = 0;
@@ -305,6 +381,20 @@ static void frame(decoder* d) {
   }
   d->zeros = 0;
   d->taken = 0;
+  d->frames++;
+}
+
+// Ends the log at damage of the given kind (a cause), found after the
+// bytes of the log taken so far less those not yet decoded. Bytes that
+// are no frame of the format count as bytes after the log's end only
+// where a frame came before them, and are told from where they begin.
+static void broke(input* in, decoder* d, int kind) {
+  bool begun = d->phase == HEADER || d->phase == DATA;
+  cause c = because(kind == TRAILING && begun && d->frames <= 1 ? CORRUPT : kind);
+  c.format = in->format;
+  c.at = kind == TRAILING && begun ? d->start : in->taken - (int64_t)d->avail;
+  note(&in->why, c);
+  d->phase = BROKEN;
 }
 
 // Decodes n bytes into buf, or fewer at the end of the log or before
@@ -322,10 +412,11 @@ static long readframes(input* in, char* buf, size_t n) {
   while (made < n && d->phase != BROKEN) {
     if (d->avail == 0 && !d->ended) {
       if (!refill(in, d))
-        d->phase = BROKEN;
+        d->phase = BROKEN;  // take() holds the cause
       continue;
     }
     int found = GOING;
+    d->damage = 0;
     if (d->phase == HEADER) {
       found = header(d);
       if (found == FRAMEEND) {
@@ -364,17 +455,21 @@ static long readframes(input* in, char* buf, size_t n) {
       // The end of the log after a whole frame, or after zeros, which xz
       // allows only in fours.
       if (d->phase == ZEROS && d->padding == ZEROFOURS && d->zeros % 4 != 0)
-        d->phase = BROKEN;
+        broke(in, d, TRAILING);
       break;
     } else if (d->next[0] != 0) {
       // Another frame, whose header tells whether it is one; after zeros
       // only where they come in fours between xz's streams.
-      if (d->phase == ZEROS && (d->padding != ZEROFOURS || d->zeros % 4 != 0))
+      if (d->padding == ALONE ||
+          (d->phase == ZEROS && (d->padding != ZEROFOURS || d->zeros % 4 != 0))) {
         found = DAMAGED;
-      else
-        frame(d);
-    } else if (d->padding == NOZEROS) {
+        d->damage = TRAILING;
+      } else {
+        frame(in, d);
+      }
+    } else if (d->padding == NOZEROS || d->padding == ALONE) {
       found = DAMAGED;
+      d->damage = TRAILING;
     } else {
       // Zeros after a frame, as some tools pad a file, are passed over.
       d->phase = ZEROS;
@@ -386,8 +481,10 @@ static long readframes(input* in, char* buf, size_t n) {
     }
     // Damage, or a frame cut short: it would go on past the end of the log.
     bool cut = found == GOING && d->avail == 0 && d->ended && d->phase < BETWEEN && made < n;
-    if (found == DAMAGED || cut)
-      d->phase = BROKEN;
+    if (found == DAMAGED)
+      broke(in, d, d->damage ? d->damage : CORRUPT);
+    else if (cut)
+      broke(in, d, CUTSHORT);
   }
   // A log whose decoded bytes are compressed once more would be read as
   // bytes; it is refused as a log in a format not read here. The first
@@ -396,6 +493,9 @@ static long readframes(input* in, char* buf, size_t n) {
     d->looked = true;
     if (compressed((const unsigned char*)buf, made)) {
       d->phase = BROKEN;
+      cause c = because(TWICE);
+      c.format = in->format;
+      note(&in->why, c);
       return -1;
     }
   }
@@ -430,7 +530,8 @@ bool decoding(input* in, decoder* d) {
   in->held = 0;
   d->ended = false;
   d->looked = false;
-  frame(d);
+  d->frames = 0;
+  frame(in, d);
   in->state = d;
   in->read = readframes;
   in->end = enddecoder;
@@ -449,18 +550,19 @@ constexpr size_t AHEAD = 1 << 20;  // the conversion's block
 
 struct aheadstate {
   input inner;  // the decoder, as start() set it up
-  std::thread thread;
+  runner thread;
   std::mutex lock;
   std::condition_variable moved;
-  char* slot;    // the block decoded ahead
-  long got;      // its bytes; 0 at the end of the log, -1 on failure
-  size_t used;   // the bytes of it copied out
-  bool full;     // the slot holds what the reader has not yet taken
-  bool stop;     // the reader is gone
-  bool started;  // the thread was started, or could not be
+  char* slot;   // the block decoded ahead
+  long got;     // its bytes; 0 at the end of the log, -1 on failure
+  size_t used;  // the bytes of it copied out
+  bool full;    // the slot holds what the reader has not yet taken
+  bool stop;    // the reader is gone
+  bool tried;   // the thread was started, or could not be
 };
 
-static void decodeahead(aheadstate* a) {
+static void* decodeahead(void* state) {
+  aheadstate* a = (aheadstate*)state;
   for (;;) {
     long n = a->inner.read(&a->inner, a->slot, AHEAD);
     std::unique_lock<std::mutex> hold(a->lock);
@@ -469,29 +571,31 @@ static void decodeahead(aheadstate* a) {
     a->full = true;
     a->moved.notify_all();
     if (n <= 0)
-      return;
+      return nullptr;
     a->moved.wait(hold, [a] { return !a->full || a->stop; });
     if (a->stop)
-      return;
+      return nullptr;
   }
 }
 
 static long readahead(input* in, char* buf, size_t n) {
   aheadstate* a = (aheadstate*)in->state;
-  if (!a->started) {
-    a->started = true;
+  if (!a->tried) {
+    a->tried = true;
     // Where the thread cannot be started, the decoder is read here as it
-    // was. std::thread tells that by throwing; this catch, as the one in
-    // convert.cpp, only turns the failure back into that.
-    try {
-      a->thread = std::thread(decodeahead, a);
-    } catch (const std::system_error&) {
-    }
+    // was.
+    launch(&a->thread, decodeahead, a);
   }
-  if (!a->thread.joinable())
-    return a->inner.read(&a->inner, buf, n);
+  if (!a->thread.started) {
+    long got = a->inner.read(&a->inner, buf, n);
+    if (got < 0)
+      note(&in->why, a->inner.why);
+    return got;
+  }
   std::unique_lock<std::mutex> hold(a->lock);
   a->moved.wait(hold, [a] { return a->full; });
+  if (a->got < 0)
+    note(&in->why, a->inner.why);  // written before got, under the lock
   if (a->got <= 0)
     return a->got;  // and the same at every later read
   size_t k = (size_t)a->got - a->used < n ? (size_t)a->got - a->used : n;
@@ -506,36 +610,38 @@ static long readahead(input* in, char* buf, size_t n) {
 
 static void endahead(input* in) {
   aheadstate* a = (aheadstate*)in->state;
-  if (a->thread.joinable()) {
+  if (a->thread.started) {
     {
       std::lock_guard<std::mutex> hold(a->lock);
       a->stop = true;
     }
     a->moved.notify_all();
-    a->thread.join();
+    await(&a->thread);
   }
   if (a->inner.end)
     a->inner.end(&a->inner);
   free(a->slot);
-  delete a;
+  a->~aheadstate();
+  free(a);
   in->state = nullptr;
 }
 
 // Puts the decoder that in holds on a thread of its own. Without the memory
 // for that, it is read as it is.
 static void ahead(input* in) {
-  aheadstate* a = new (std::nothrow) aheadstate;
+  void* room = malloc(sizeof(aheadstate));
   char* slot = (char*)malloc(AHEAD);
-  if (a == nullptr || slot == nullptr) {
-    delete a;
+  if (room == nullptr || slot == nullptr) {
+    free(room);
     free(slot);
     return;
   }
+  aheadstate* a = new (room) aheadstate;
   a->inner = *in;
   a->slot = slot;
   a->got = 0;
   a->used = 0;
-  a->full = a->stop = a->started = false;
+  a->full = a->stop = a->tried = a->thread.started = false;
   in->state = a;
   in->read = readahead;
   in->end = endahead;

@@ -8,6 +8,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "cause.h"
+
 struct input {
   // Reads up to n bytes of the log into buf. Returns how many; 0 at the end
   // of the log, -1 when reading failed (or the compressed data is damaged).
@@ -19,20 +21,24 @@ struct input {
   int fd;       // the descriptor the bytes come from
   void* state;  // what the source keeps between reads
   // The first bytes of the descriptor, read by start() to tell a compressed
-  // log from a plain one; a source hands them on before anything else.
-  unsigned char head[8];
+  // log from a plain one (lzma's header, the longest, has 13); a source
+  // hands them on before anything else.
+  unsigned char head[16];
   size_t held;
-  int64_t taken;  // the bytes taken from fd so far
+  int64_t taken;       // the bytes taken from fd so far
+  const char* format;  // the compressed format's name, or nullptr
+  cause why;           // why a read failed, once one has
 };
 
 // Sets in up to read the log from fd as it is.
 void plain(input* in, int fd);
 
 // Sets in up to read the log from fd, by the bytes it begins with, whatever
-// its name: decoded where they are those of gzip, zstd, xz or bzip2;
-// refused, every read failing, where they are those of a compressed format
-// that is not read here; as it is otherwise. Returns false when there was
-// no memory for the decoder.
+// its name: decoded where they are those of gzip, zstd, xz, lzma, lzip or
+// bzip2; refused, every read failing, where they are those of a compressed
+// format that is not read here, or where the log ends within such bytes
+// (at least two of them); as it is otherwise. Returns false, with in->why
+// set, when there was no memory for the decoder.
 bool start(input* in, int fd);
 
 // Releases what start() or a decoder took.
@@ -41,11 +47,12 @@ void finish(input* in);
 // Reads up to n bytes from the descriptor, as the sources do. At the end of
 // a regular file that is now shorter than what was taken of it, the log was
 // cut while it was read (as logrotate's copytruncate does): that is a read
-// error, -1, and not the end of the log.
+// error, -1, and not the end of the log. A failure sets in->why.
 long take(input* in, void* buf, size_t n);
 
-// Whether the n bytes at p begin as a compressed file does: gzip's, or that
-// of any other format in the table in input.cpp.
+// Whether the n bytes at p begin as a compressed file does (gzip's, or that
+// of any other format in the table in input.cpp), or are, at least two of
+// them, all there is of such a beginning.
 bool compressed(const unsigned char* p, size_t n);
 
 // The decoders, for start() and the tests: each sets in up to decode the
@@ -66,6 +73,8 @@ bool decodezstd(input* in);
 #endif
 #ifdef ZETTRIK_XZ
 bool decodexz(input* in);
+bool decodelzma(input* in);
+bool decodelzip(input* in);
 #endif
 #ifdef ZETTRIK_BZIP2
 bool decodebzip2(input* in);

@@ -1,0 +1,53 @@
+// Why a read or a write failed. A failure is noticed deep down (a system
+// call, a decoder, an allocation) and told at the top, in the run's FEHLER
+// message: the cause travels with the failure, from where it is noticed to
+// where it is told, and is told in a line of its own after the message.
+#ifndef ZETTRIK_CAUSE_H
+#define ZETTRIK_CAUSE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The kinds of cause. The damage kinds name the format and the bytes of
+// the log taken when it was found.
+enum {
+  UNKNOWN,     // nothing was noticed but the failure itself
+  SYSTEM,      // a system call failed with the error number err
+  NOMEMORY,    // an allocation failed
+  LOCKED,      // another run writes the target
+  INUSE,       // another program holds the target open (Windows)
+  TRUNCATED,   // the log became shorter while it was read
+  NOTREAD,     // a compressed format that this program does not read
+  TWICE,       // the decoded log is compressed once more
+  CUTMAGIC,    // the log ends inside the bytes that begin a compressed file
+  CORRUPT,     // corrupt compressed data
+  CHECKSUM,    // a checksum does not match
+  CUTSHORT,    // the compressed data end in the middle of a frame
+  TRAILING,    // bytes after the last frame that are no frame
+  WINDOW,      // a zstd frame asks for a window over the limit
+  DICTIONARY,  // an LZMA stream asks for a dictionary over the limit
+};
+
+struct cause {
+  int kind;
+  int err;             // SYSTEM: errno; on Windows a system error code where win is set
+  bool win;            // err is a Windows system error code, not errno
+  const char* format;  // the format's name, for NOTREAD, TWICE and damage
+  int64_t at;          // the bytes of the log taken when it was noticed
+};
+
+// A cause of the given kind; of the error number for SYSTEM.
+cause because(int kind, int err = 0);
+
+// Records c in *into unless a cause is there already: the first failure is
+// the one told, and what follows from it is not.
+void note(cause* into, const cause& c);
+
+// The line told after a FEHLER message: a tab, "Grund: ", the cause in
+// German (ASCII, as every message), a line feed; into out, which has room
+// for n bytes (REASON is enough). Only the FEHLER lines are kept word for
+// word; this line may change between versions.
+constexpr size_t REASON = 256;
+void reason(const cause& c, char* out, size_t n);
+
+#endif
