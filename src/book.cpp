@@ -15,6 +15,7 @@
 // locale.
 #include "book.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -22,6 +23,7 @@
 #include <array>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "pack.h"
 #include "utf8.h"
@@ -170,9 +172,12 @@ static char* xmltext(char* out, const unsigned char* p, const unsigned char* end
         break;
       case UNDERSCORE:
         // A literal _xHHHH_ would be read back as a character: its
-        // underscore is written in that form itself.
-        if (end - p >= 6 && p[0] == 'x' && ishex(p[1]) && ishex(p[2]) && ishex(p[3]) &&
-            ishex(p[4]) && p[5] == '_')
+        // underscore is written in that form itself. So is the underscore
+        // of _xHHHH followed by anything else, since what follows may be
+        // written with an underscore of its own: _x0041 before a control
+        // byte would otherwise become _x0041_x0001_, read back as "A"
+        // and "x0001_".
+        if (end - p >= 5 && p[0] == 'x' && ishex(p[1]) && ishex(p[2]) && ishex(p[3]) && ishex(p[4]))
           out = escaped(out, '_');
         else
           *out++ = '_';
@@ -293,24 +298,63 @@ static bool blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
-static const char TEXT[] = "<c t=\"inlineStr\"><is><t>";
-static const char KEPT[] = "<c t=\"inlineStr\"><is><t xml:space=\"preserve\">";
+static const char TEXT[] = " t=\"inlineStr\"><is><t>";
+static const char KEPT[] = " t=\"inlineStr\"><is><t xml:space=\"preserve\">";
 static const char ENDTEXT[] = "</t></is></c>";
 
-// Appends the row of one line to xml; false where there is no memory.
-static bool addrow(buffer* xml, const row& r) {
+// The decimal digits of a row's number (from 1) at out; returns the end.
+static char* decimal(char* out, int64_t n) {
+  char digits[20];
+  int k = 0;
+  do
+    digits[k++] = (char)('0' + n % 10);
+  while ((n /= 10) > 0);
+  while (k > 0)
+    *out++ = digits[--k];
+  return out;
+}
+
+// The start of a row and of each of its cells, with their references: the
+// number of the row in its sheet (from 1), and a cell's column and row, as
+// A1. The format allows them left out, and some readers then see no cells
+// at all. The row's digits are made once and copied into each cell's.
+struct rowstart {
+  char digits[20];
+  size_t n;
+};
+
+static char* beginrow(char* out, rowstart* r, int64_t number) {
+  r->n = (size_t)(decimal(r->digits, number) - r->digits);
+  out = literal(out, "<row r=\"");
+  out = std::copy(r->digits, r->digits + r->n, out);
+  return literal(out, "\">");
+}
+
+static char* begincell(char* out, const rowstart& r, int column) {
+  out = literal(out, "<c r=\"");
+  *out++ = (char)('A' + column);
+  out = std::copy(r.digits, r.digits + r.n, out);
+  *out++ = '"';
+  return out;
+}
+
+// Appends the row of one line to xml, the row numbered place (from 1) in
+// its sheet; false where there is no memory.
+static bool addrow(buffer* xml, const row& r, int64_t place) {
   const unsigned char* p = (const unsigned char*)r.at;
   size_t n = r.length;
   const unsigned char *starts[9], *ends[9];
   split(p, (const unsigned char*)r.scanned, n, starts, ends);
-  if (!grow(xml, WIDEST * n + 9 * (sizeof KEPT + sizeof ENDTEXT) + 16))
+  if (!grow(xml, WIDEST * n + 9 * (sizeof KEPT + sizeof ENDTEXT + 32) + 48))
     return false;
   char* out = xml->data + xml->used;
-  out = literal(out, "<row>");
+  rowstart at;
+  out = beginrow(out, &at, place);
   for (int i = 0; i < 9; i++) {
     unquote(&starts[i], &ends[i]);
+    out = begincell(out, at, i);
     if ((i == 5 || i == 6) && number(starts[i], ends[i])) {
-      out = literal(out, "<c><v>");
+      out = literal(out, "><v>");
       out = (char*)memcpy(out, starts[i], (size_t)(ends[i] - starts[i])) + (ends[i] - starts[i]);
       out = literal(out, "</v></c>");
       continue;
@@ -340,9 +384,9 @@ static std::string prologue(int sheet) {
   for (int i = 0; i < 9; i++)
     s += "<col min=\"" + std::to_string(i + 1) + "\" max=\"" + std::to_string(i + 1) +
          "\" width=\"" + std::to_string(widths[i]) + "\" customWidth=\"1\"/>";
-  s += "</cols><sheetData><row>";
-  for (const char* name : names)
-    s += std::string("<c t=\"inlineStr\" s=\"1\"><is><t>") + name + ENDTEXT;
+  s += "</cols><sheetData><row r=\"1\">";
+  for (int i = 0; i < 9; i++)
+    s += std::string("<c r=\"") + (char)('A' + i) + "1\" s=\"1\"" + TEXT + names[i] + ENDTEXT;
   return s + "</row>";
 }
 
@@ -381,9 +425,10 @@ struct sheetpart {
 };
 
 sheetpart* newpart() {
-  sheetpart* p = new (std::nothrow) sheetpart();
+  void* room = malloc(sizeof(sheetpart));
+  sheetpart* p = room ? new (room) sheetpart() : nullptr;
   if (p && (p->pk = newpacker()) == nullptr) {
-    delete p;
+    freepart(p);
     p = nullptr;
   }
   return p;
@@ -395,7 +440,8 @@ void freepart(sheetpart* p) {
   freepacker(p->pk);
   free(p->xml.data);
   free(p->packed.data);
-  delete p;
+  p->~sheetpart();
+  free(p);
 }
 
 // Deflates the XML gathered into the open segment.
@@ -416,13 +462,13 @@ static void append(sheetpart* p, const std::string& xml) {
   }
 }
 
-void makerows(sheetpart* p, int64_t first, const std::vector<row>& rows) {
+static void make(sheetpart* p, int64_t first, const row* rows, size_t n) {
   p->packed.used = 0;
   p->xml.used = 0;
   p->segments.clear();
   p->failed = false;
   int64_t number = first;
-  for (const row& r : rows) {
+  for (const row* r = rows; r < rows + n; r++) {
     if (p->failed)
       return;
     // A new segment at the first row, and at the first row of a sheet.
@@ -436,13 +482,17 @@ void makerows(sheetpart* p, int64_t first, const std::vector<row>& rows) {
       if (starts)
         append(p, prologue(p->segments.back().sheet));
     }
-    p->failed |= !addrow(&p->xml, r);
+    p->failed |= !addrow(&p->xml, *r, number % PERSHEET + 2);  // below the header row
     if (p->xml.used >= CHUNK)
       drain(p, MORE);
     number++;
   }
   if (!p->segments.empty())
     drain(p, FLUSHED);
+}
+
+void makerows(sheetpart* p, int64_t first, const row* rows, size_t n) {
+  make(p, first, rows, n);
 }
 
 // --- The container ---------------------------------------------------------
@@ -457,6 +507,7 @@ struct entry {
 
 struct workbook {
   FILE* file;
+  cause why;        // why writing failed, once it has
   uint64_t offset;  // the bytes written
   std::vector<entry> entries;
   int sheets;   // begun
@@ -472,7 +523,8 @@ static std::string& le(std::string& s, uint64_t v, int bytes) {
 }
 
 static void put(workbook* b, const char* p, size_t n) {
-  fwrite(p, 1, n, b->file);
+  if (fwrite(p, 1, n, b->file) != n)
+    note(&b->why, because(SYSTEM, errno));
   b->offset += n;
 }
 
@@ -484,21 +536,28 @@ static void put(workbook* b, const std::string& s) {
 constexpr uint64_t LARGE = 0xffffffff;
 
 // The local header of an entry. The time is the earliest zip knows, so that
-// the same log gives the same workbook. A deflated entry's CRC and sizes
-// follow its data.
+// the same log gives the same workbook. A sheet's CRC and sizes are not
+// known when its header is written, and may pass 4 GiB: they follow its
+// data, in a data descriptor of 8-byte sizes, which the zip format ties to
+// a zip64 extra field in the local header. So every sheet's header has
+// one, its sizes zero and those of the header itself 0xFFFFFFFF, and needs
+// version 4.5. A stored part is small and written whole.
 static void header(workbook* b, entry* e) {
   e->offset = b->offset;
   std::string s;
   le(s, 0x04034b50, 4);
-  le(s, 20, 2);                         // version needed: 2.0
-  le(s, e->deflated ? 8 : 0, 2);        // flags: a data descriptor follows
-  le(s, e->deflated ? 8 : 0, 2);        // method: deflate, or stored
-  le(le(s, 0, 2), 0x21, 2);             // 1980-01-01 00:00
-  le(s, e->deflated ? 0 : e->crc, 4);   // CRC-32
-  le(s, e->deflated ? 0 : e->size, 4);  // compressed size
-  le(s, e->deflated ? 0 : e->size, 4);  // uncompressed size
-  le(le(s, e->name.size(), 2), 0, 2);   // name, no extra field
-  put(b, s + e->name);
+  le(s, e->deflated ? 45 : 20, 2);                        // version needed: 4.5, zip64, or 2.0
+  le(s, e->deflated ? 8 : 0, 2);                          // flags: a data descriptor follows
+  le(s, e->deflated ? 8 : 0, 2);                          // method: deflate, or stored
+  le(le(s, 0, 2), 0x21, 2);                               // 1980-01-01 00:00
+  le(s, e->deflated ? 0 : e->crc, 4);                     // CRC-32
+  le(s, e->deflated ? LARGE : e->size, 4);                // compressed size
+  le(s, e->deflated ? LARGE : e->size, 4);                // uncompressed size
+  le(le(s, e->name.size(), 2), e->deflated ? 20 : 0, 2);  // name, extra field
+  s += e->name;
+  if (e->deflated)
+    le(le(le(le(s, 1, 2), 16, 2), 0, 8), 0, 8);  // zip64: the sizes, in the descriptor
+  put(b, s);
 }
 
 // Begins the entry of the next sheet.
@@ -570,14 +629,13 @@ static void piece(workbook* b, const std::string& xml, int end) {
 }
 
 // Ends the open sheet after the given rows: its last piece, with the final
-// block, and the data descriptor with its CRC and sizes.
+// block, and the data descriptor with its CRC and its sizes in 8 bytes.
 static void endsheet(workbook* b, int64_t rows) {
   piece(b, epilogue(rows), FINAL);
   entry& e = b->entries.back();
   std::string d;
   le(le(d, 0x08074b50, 4), e.crc, 4);
-  bool large = e.size >= LARGE || e.packed >= LARGE;
-  le(le(d, e.packed, large ? 8 : 4), e.size, large ? 8 : 4);
+  le(le(d, e.packed, 8), e.size, 8);
   put(b, d);
   b->open = false;
 }
@@ -595,13 +653,15 @@ void writerows(workbook* b, sheetpart* p) {
 }
 
 workbook* newbook(FILE* file) {
-  workbook* b = new (std::nothrow) workbook();
+  void* room = malloc(sizeof(workbook));
+  workbook* b = room ? new (room) workbook() : nullptr;
   if (b == nullptr)
     return nullptr;
   b->file = file;
   b->pk = newpacker();
   if (b->pk == nullptr) {
-    delete b;
+    b->~workbook();
+    free(b);
     return nullptr;
   }
   return b;
@@ -691,7 +751,8 @@ static void directory(workbook* b) {
     }
     std::string s;
     le(s, 0x02014b50, 4);
-    le(le(s, big ? 45 : 20, 2), big ? 45 : 20, 2);  // made by, needed: 2.0 or 4.5
+    int version = big || e.deflated ? 45 : 20;  // 4.5 as the local header says, or 2.0
+    le(le(s, version, 2), version, 2);          // made by, needed
     le(s, e.deflated ? 8 : 0, 2);
     le(s, e.deflated ? 8 : 0, 2);
     le(le(s, 0, 2), 0x21, 2);
@@ -725,7 +786,7 @@ static void directory(workbook* b) {
   put(b, s);
 }
 
-bool endbook(workbook* b, int64_t rows) {
+bool endbook(workbook* b, int64_t rows, cause* why) {
   if (b->sheets == 0) {  // a workbook of no rows: a sheet of the header alone
     beginsheet(b);
     piece(b, prologue(1), FLUSHED);
@@ -734,8 +795,14 @@ bool endbook(workbook* b, int64_t rows) {
     endsheet(b, rows - (int64_t)(b->sheets - 1) * PERSHEET);
   parts(b, rows);
   directory(b);
-  bool whole = !b->failed;
+  // A part not made whole had no memory (or its deflater failed, which
+  // only a lack of memory makes it do); the first failure is told.
+  if (b->failed)
+    note(&b->why, because(NOMEMORY));
+  bool whole = !b->failed && b->why.kind == UNKNOWN;
+  note(why, b->why);
   freepacker(b->pk);
-  delete b;
+  b->~workbook();
+  free(b);
   return whole;
 }

@@ -12,7 +12,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include <vector>
+#include "cause.h"
 
 struct workbook;
 struct sheetpart;
@@ -43,7 +43,7 @@ bool fits(const char* line, size_t length);
 // the whole workbook: the XML of their cells, deflated; where the rows
 // cross into a new sheet, the end of one sheet and the start of the next.
 // Runs on the worker's own thread.
-void makerows(sheetpart* p, int64_t first, const std::vector<row>& rows);
+void makerows(sheetpart* p, int64_t first, const row* rows, size_t n);
 
 // Writes what makerows() made into the workbook's file, after what the
 // blocks before wrote. Only the worker whose turn it is to write calls it.
@@ -51,8 +51,9 @@ void writerows(workbook* b, sheetpart* p);
 
 // Ends the workbook after rows rows: the end of the last sheet (or a
 // first one, where there were no rows), the other parts of the package and
-// the zip directory; then releases it. Returns false where a block could
-// not be made whole (no memory); errors of writing show in the file.
-bool endbook(workbook* b, int64_t rows);
+// the zip directory; then releases it. Returns false, with *why noted,
+// where a block could not be made whole (no memory) or a write failed;
+// errors of writing show in the file too.
+bool endbook(workbook* b, int64_t rows, cause* why);
 
 #endif
