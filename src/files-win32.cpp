@@ -7,6 +7,7 @@
 #define _WIN32_WINNT 0x0602
 #endif
 #define WIN32_LEAN_AND_MEAN
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -23,12 +24,17 @@
 // takes their place, and writes to a closed pipe fail without a signal.
 void prepare() {}
 
+// Whether a name is a prefixed one, \\?\ or \\.\, which the system takes as it
+// stands.
+static bool prefixed(const std::wstring& name) {
+  return name.size() >= 4 &&
+         (name.compare(0, 4, L"\\\\?\\") == 0 || name.compare(0, 4, L"\\\\.\\") == 0);
+}
+
 // Whether a name is a pattern: a * or ? after the prefixes \\?\ and \\.\,
 // whose ? is no pattern.
 static bool pattern(const std::wstring& name) {
-  bool prefixed = name.size() >= 4 &&
-                  (name.compare(0, 4, L"\\\\?\\") == 0 || name.compare(0, 4, L"\\\\.\\") == 0);
-  return name.find_first_of(L"*?", prefixed ? 4 : 0) != std::wstring::npos;
+  return name.find_first_of(L"*?", prefixed(name) ? 4 : 0) != std::wstring::npos;
 }
 
 // The one file that a pattern matches, in the folder the pattern names:
@@ -83,20 +89,35 @@ std::string utf8(const wchar_t* name) {
   return s;
 }
 
+// Whether two handles with one file id show the same size and the same
+// time of the last write.
+static bool alike(HANDLE a, HANDLE b) {
+  FILE_BASIC_INFO ta, tb;
+  LARGE_INTEGER sa, sb;
+  return GetFileInformationByHandleEx(a, FileBasicInfo, &ta, sizeof ta) &&
+         GetFileInformationByHandleEx(b, FileBasicInfo, &tb, sizeof tb) && GetFileSizeEx(a, &sa) &&
+         GetFileSizeEx(b, &sb) && ta.LastWriteTime.QuadPart == tb.LastWriteTime.QuadPart &&
+         sa.QuadPart == sb.QuadPart;
+}
+
 // Whether two open handles are of one file. The 128-bit file id is asked
 // for first: the 64-bit index is not unique on every file system, and some
 // handles refuse the older call (Wine's for a standard output redirected to
-// a file). Wine also gives such a handle the volume serial number 0; a 0 is
-// taken as unknown and the file id decides alone. Should two files on two
-// volumes share an id, the run would be refused, and nothing emptied.
-// Devices such as the console have no id, and are never the same file.
+// a file). Wine also gives such a handle the volume serial number 0, and a
+// hard link reached through another drive letter another serial than the
+// file's. Nothing promises one serial for each file, so two handles with
+// one file id are one file where the serials agree, where one is 0
+// (unknown), or where size and time of the last write agree as well. Two
+// files that share an id and all that would be refused, and nothing
+// emptied: a false refusal costs a message, a false pass the log. Devices
+// such as the console have no id, and are never the same file.
 static bool identical(HANDLE a, HANDLE b) {
   FILE_ID_INFO ia, ib;
   if (GetFileInformationByHandleEx(a, FileIdInfo, &ia, sizeof ia) &&
       GetFileInformationByHandleEx(b, FileIdInfo, &ib, sizeof ib))
-    return (ia.VolumeSerialNumber == ib.VolumeSerialNumber || ia.VolumeSerialNumber == 0 ||
-            ib.VolumeSerialNumber == 0) &&
-           memcmp(&ia.FileId, &ib.FileId, sizeof ia.FileId) == 0;
+    return memcmp(&ia.FileId, &ib.FileId, sizeof ia.FileId) == 0 &&
+           (ia.VolumeSerialNumber == ib.VolumeSerialNumber || ia.VolumeSerialNumber == 0 ||
+            ib.VolumeSerialNumber == 0 || alike(a, b));
   BY_HANDLE_FILE_INFORMATION fa, fb;
   return GetFileInformationByHandle(a, &fa) && GetFileInformationByHandle(b, &fb) &&
          fa.dwVolumeSerialNumber == fb.dwVolumeSerialNumber &&
@@ -109,20 +130,97 @@ bool same(const wchar_t*, const wchar_t*) {
   return false;
 }
 
-// A folder does not open as a file here.
-FILE* openread(const wchar_t* path) {
-  return _wfopen(path, L"rb");
+bool exists(const wchar_t* path) {
+  return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The system drops the dots and spaces at the end of a name when it opens
+// it (out.xlsx. opens out.xlsx), except after a prefix.
+bool named(const wchar_t* path, const char* suffix) {
+  std::wstring name = path;
+  if (!prefixed(name))
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
+      name.pop_back();
+  size_t n = strlen(suffix);
+  if (name.size() < n)
+    return false;
+  for (size_t i = 0; i < n; i++) {
+    wchar_t c = name[name.size() - n + i];
+    if ((c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != (wchar_t)suffix[i])
+      return false;
+  }
+  return true;
+}
+
+// A folder does not open as a file here; the run-time says "access
+// denied" of it, and it is told as the folder it is.
+FILE* openread(const wchar_t* path, cause* why) {
+  FILE* f = _wfopen(path, L"rb");
+  if (f == nullptr) {
+    DWORD a = GetFileAttributesW(path);
+    bool folder = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    note(why, because(SYSTEM, folder ? EISDIR : errno));
+  }
+  return f;
+}
+
+// Why a call of the system failed, from its last error.
+static cause failed() {
+  DWORD e = GetLastError();
+  switch (e) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return because(INUSE);
+    case ERROR_ACCESS_DENIED:
+      return because(SYSTEM, EACCES);
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return because(SYSTEM, ENOENT);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return because(SYSTEM, ENOSPC);
+    case ERROR_WRITE_PROTECT:
+      return because(SYSTEM, EROFS);
+    case ERROR_INVALID_NAME:
+      return because(SYSTEM, EINVAL);
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return because(NOMEMORY);
+    default: {
+      cause c = because(SYSTEM, (int)e);
+      c.win = true;
+      return c;
+    }
+  }
+}
+
+// Whether the last part of a name is the console's reserved name, CON,
+// whatever its case and its extension (con.csv, CON.txt, C:\\x\\con.csv).
+static bool reserved(const wchar_t* path) {
+  const wchar_t* last = path;
+  for (const wchar_t* p = path; *p; p++)
+    if (*p == L'\\' || *p == L'/' || *p == L':')
+      last = p + 1;
+  std::wstring base = last;
+  if (base.find(L'.') != std::wstring::npos)
+    base.resize(base.find(L'.'));
+  while (!base.empty() && base.back() == L' ')
+    base.pop_back();
+  return _wcsicmp(base.c_str(), L"CON") == 0;
 }
 
 // Whether a handle is a console. Only a handle that may read can be asked:
 // a character device such as CONOUT$ is asked through one more handle to
-// its name. The null device is none.
+// its name, and a name that cannot be opened so, as CON itself, by the
+// reserved name. The null device is none.
 static bool console(HANDLE h, const wchar_t* path) {
   DWORD mode;
   if (GetConsoleMode(h, &mode))
     return true;
   if (path == nullptr || GetFileType(h) != FILE_TYPE_CHAR)
     return false;
+  if (reserved(path))
+    return true;
   HANDLE asked = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, 0, nullptr);
   bool yes = asked != INVALID_HANDLE_VALUE && GetConsoleMode(asked, &mode);
@@ -138,7 +236,7 @@ static bool console(HANDLE h, const wchar_t* path) {
 // no access at all, which no sharing forbids. The CSV file is shared for
 // reading only while it is written: a second run that opens it for writing
 // fails, and so does a file that another program writes.
-int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** target) {
+int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** target, cause* why) {
   const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE mine = INVALID_HANDLE_VALUE;
   HANDLE source = log ? (HANDLE)_get_osfhandle(_fileno(log))
@@ -152,6 +250,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
     // Not to be written, or written by another: it is still told as the log
     // or as standard output, opened once more without asking for any
     // access, so that nothing can be emptied.
+    note(why, failed());
     h = CreateFileW(path, 0, all, nullptr, OPEN_EXISTING, 0, nullptr);
     verdict = identical(h, source) ? ISLOG : identical(h, out) ? ISSTDOUT : UNWRITABLE;
   } else if (identical(h, source)) {
@@ -161,6 +260,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
              (console(out, nullptr) && console(h, path))) {
     verdict = ISSTDOUT;
   } else if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {  // the pointer is at 0
+    note(why, failed());
     verdict = UNWRITABLE;
   }
   if (mine != INVALID_HANDLE_VALUE)
@@ -172,11 +272,13 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
   }
   int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
   if (fd < 0) {
+    note(why, because(SYSTEM, errno));
     CloseHandle(h);
     return UNWRITABLE;
   }
   *target = _fdopen(fd, "wb");
   if (*target == nullptr) {
+    note(why, because(SYSTEM, errno));
     _close(fd);
     return UNWRITABLE;
   }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cause.h"
+
 // A name as the system opens it: bytes on POSIX; UTF-16 on Windows, where
 // the program starts in wmain(), so that no name passes through the ANSI
 // code page and comes out as a look-alike of another file's name.
@@ -41,14 +43,24 @@ std::string utf8(const pathchar* name);
 // anything is opened.
 bool same(const pathchar* a, const pathchar* b);
 
-// Opens the log for reading; nullptr when it cannot be read as a log.
-FILE* openread(const pathchar* path);
+// Whether a file of that name exists, of any kind.
+bool exists(const pathchar* path);
+
+// Whether the name of the file that path opens ends in suffix (lower-case
+// ASCII), in any case. On Windows that is the name without the dots and
+// spaces at its end, which the system drops when it opens a name.
+bool named(const pathchar* path, const char* suffix);
+
+// Opens the log for reading; nullptr, with *why noted, when it cannot be
+// read as a log.
+FILE* openread(const pathchar* path, cause* why);
 
 // Opens the CSV file for writing, creating it if it is missing, locks it
 // against a second run and empties it, unless it is the log (log, or where
 // the log could not be opened, the file named logname) or the file that
-// standard output writes to, or another run holds it. Returns OPENED with
-// *target set, or why not.
-int openwrite(const pathchar* path, const pathchar* logname, FILE* log, FILE** target);
+// standard output writes to (the console too), or another run holds it.
+// Returns OPENED with *target set, or why not; with UNWRITABLE, *why is
+// noted.
+int openwrite(const pathchar* path, const pathchar* logname, FILE* log, FILE** target, cause* why);
 
 #endif
