@@ -15,18 +15,17 @@
 // the quotes before it in its line are odd, inside brackets when the brackets
 // counted before it are odd. There is no nesting and no escape character.
 // Brackets are counted only outside quotes; quotes are counted everywhere.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include "console.h"
 #include "convert.h"
 #include "scan.h"
+#include "threads.h"
 
 #ifndef _WIN32
 #include <sys/uio.h>
@@ -123,10 +122,15 @@ struct shared {
 struct worker {
   shared* s;
   char* buf;
-  worker* spare;       // the worker to start at the second block, or nullptr
-  std::thread thread;  // the thread it started for the spare, if any
+  worker* spare;  // the worker to start at the second block, or nullptr
+  runner other;   // the thread it started for the spare, if any
+  // Its tables, kept off the stack: a stack that grows needs address space
+  // that a limit on it may not leave, and it says so only by a fault.
+  ending* ends;  // the line ends that one call of the scan tells
+  iovec* runs;   // the runs of accepted lines gathered to be written
   char* copy;
-  std::vector<row> rows;
+  row* rows;     // room for the rows of a whole block
+  size_t count;  // the rows there
   sheetpart* part;
 };
 
@@ -160,13 +164,22 @@ int64_t convert(input* in, output* out, bool* unread) {
   bool book = out->book != nullptr;
 
   *unread = false;
+  bool tables = true;
   for (worker& k : w) {
+    k.ends = (ending*)malloc(ROOM * sizeof(ending));
+    k.runs = (iovec*)malloc(RUNS * sizeof(iovec));
+    tables = tables && k.ends && k.runs;
     k.copy = book ? (char*)malloc(HEAD + BLOCK) : nullptr;
     k.part = book ? newpart() : nullptr;
+    // An accepted line has at least 17 bytes (8 separators, 6 quotes, 2
+    // brackets and its line feed): the rows of a block never outgrow this.
+    k.rows = book ? (row*)malloc(((HEAD + BLOCK) / 17 + 1) * sizeof(row)) : nullptr;
   }
   // Without the memory for its buffers, a log counts as one that cannot be
   // read.
-  bool room = mem && (!book || (w[0].copy && w[1].copy && w[0].part && w[1].part));
+  bool room =
+      mem && tables &&
+      (!book || (w[0].copy && w[1].copy && w[0].part && w[1].part && w[0].rows && w[1].rows));
   if (room) {
     first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
     s.in = in;
@@ -181,15 +194,20 @@ int64_t convert(input* in, output* out, bool* unread) {
     w[0].spare = &w[1];
     w[1].spare = nullptr;
 
+    w[0].other.started = false;
     work(&w[0]);
-    if (w[0].thread.joinable())
-      w[0].thread.join();
+    await(&w[0].other);
   }
   for (worker& k : w) {
+    free(k.ends);
+    free(k.runs);
     free(k.copy);
+    free(k.rows);
     freepart(k.part);
   }
   free(mem);
+  if (!room)
+    note(&in->why, because(NOMEMORY));
   *unread = room ? s.unread : true;
   return room ? s.faulty : 0;
 }
@@ -200,8 +218,8 @@ int64_t convert(input* in, output* out, bool* unread) {
 // to the end of the log.
 static void work(worker* w) {
   shared* s = w->s;
-  ending ends[ROOM];
-  iovec runs[RUNS];
+  ending* ends = w->ends;
+  iovec* runs = w->runs;
   block b;
 
   while (fetch(s, w->buf, &b)) {
@@ -257,9 +275,9 @@ static void work(worker* w) {
 // its own block, and writes them in its turn.
 static void tabulate(worker* w, block* b) {
   shared* s = w->s;
-  ending ends[ROOM];
+  ending* ends = w->ends;
   memcpy(w->copy, b->start, b->end - b->start);
-  w->rows.clear();
+  w->count = 0;
   counts c = {0, 0, 0};
   char* line = b->start;
   for (char* p = b->start; p < b->end;) {
@@ -272,15 +290,15 @@ static void tabulate(worker* w, block* b) {
       row r = {w->copy + (line - b->start), line, length - 1 - cr};
       b->lines++;
       if (ends[i].shaped && length - (CRLF && cr) <= LONGEST && fits(r.at, r.length))
-        w->rows.push_back(r);
+        w->rows[w->count++] = r;
       else
         b->faulty++;
       line = next;
     }
     p = stop;
   }
-  int64_t first = tally(s, b->number, w->rows.size());
-  makerows(w->part, first, w->rows);
+  int64_t first = tally(s, b->number, w->count);
+  makerows(w->part, first, w->rows, w->count);
   waitturn(s, b->number);
   b->writing = true;
   writerows(s->out->book, w->part);
@@ -301,16 +319,16 @@ static int64_t tally(shared* s, int64_t number, size_t rows) {
 
 // A log of one block is converted without a second thread; from the second
 // block on, the other worker takes its share. Where its thread cannot be
-// started, this one goes on alone. std::thread tells that by throwing; this
-// catch, as the one of input.cpp's decoding ahead, only turns the failure
-// back into that.
+// started, this one goes on alone.
+static void* working(void* w) {
+  work((worker*)w);
+  return nullptr;
+}
+
 static void start(worker* w) {
   worker* spare = w->spare;
   w->spare = nullptr;
-  try {
-    w->thread = std::thread(work, spare);
-  } catch (const std::system_error&) {
-  }
+  launch(&w->other, working, spare);
 }
 
 // Waits for the turn to read, then reads the next block into buf after the
@@ -416,13 +434,17 @@ static void emit(shared* s, iovec* runs, int n) {
   if (!s->broken) {
     long wrote = (long)writev(fileno(s->out->file), runs, n);
     done = wrote > 0 ? (size_t)wrote : 0;
+    if (wrote < 0)
+      note(&s->out->why, because(SYSTEM, errno));
   }
 #endif
   for (int i = 0; i < n; i++) {
     size_t skip = done < runs[i].iov_len ? done : runs[i].iov_len;
     done -= skip;
     if (skip < runs[i].iov_len) {
-      fwrite((char*)runs[i].iov_base + skip, 1, runs[i].iov_len - skip, s->out->file);
+      size_t k = runs[i].iov_len - skip;
+      if (fwrite((char*)runs[i].iov_base + skip, 1, k, s->out->file) != k)
+        note(&s->out->why, because(SYSTEM, errno));
       s->broken = 1;
     }
   }

@@ -9,11 +9,13 @@
 #include <stdio.h>
 
 #include "book.h"
+#include "cause.h"
 
 struct output {
   FILE* file;      // the target, opened and checked as every target is
   workbook* book;  // the workbook written into file, or nullptr: the CSV
   int64_t rows;    // the workbook's rows so far
+  cause why;       // why writing failed, once it has
 };
 
 #endif

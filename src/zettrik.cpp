@@ -6,14 +6,17 @@
 // happened: a failure is told by its message, which always begins with
 // "FEHLER:". The run goes on after a failure to its orderly end, closing what
 // it opened.
+#include <errno.h>
 #include <inttypes.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
+#include "cause.h"
 #include "console.h"
 #include "convert.h"
 #include "files.h"
@@ -55,64 +58,84 @@ static std::string shown(const pathchar* name) {
 }
 
 // Prints a message, formatted as printf() does, through show(), which knows
-// how the screen takes names.
+// how the screen takes names. Written without allocating where it fits the
+// buffer here, as every message does whose names are not long: one may
+// tell that there is no memory.
 static void say(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf's own form
+  char line[2048];
   va_list args;
   va_start(args, format);
-  int n = vsnprintf(nullptr, 0, format, args);
+  int n = vsnprintf(line, sizeof line, format, args);
   va_end(args);
   if (n < 0)
     return;
-  std::string text((size_t)n + 1, '\0');
-  va_start(args, format);
-  vsnprintf(&text[0], text.size(), format, args);
-  va_end(args);
-  show(text.c_str());
-}
-
-// Whether a target's name asks for a workbook: it ends in .xlsx, in any
-// case.
-static bool workbookname(const pathname& name) {
-  static const char suffix[] = ".xlsx";
-  size_t n = sizeof suffix - 1;
-  if (name.size() < n)
-    return false;
-  for (size_t i = 0; i < n; i++) {
-    pathchar c = name[name.size() - n + i];
-    if ((c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != suffix[i])
-      return false;
+  if ((size_t)n < sizeof line) {
+    show(line);
+    return;
   }
-  return true;
+  char* text = (char*)malloc((size_t)n + 1);
+  if (text == nullptr) {
+    show(line);  // cut short rather than left out
+    return;
+  }
+  va_start(args, format);
+  vsnprintf(text, (size_t)n + 1, format, args);
+  va_end(args);
+  show(text);
+  free(text);
 }
 
-// The entry point. Windows hands the arguments over in UTF-16 to wmain (the
-// program is linked with -municode); elsewhere they are bytes.
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-#else
-int main(int argc, char** argv) {
-#endif
+// The line with a failure's cause, told right after its FEHLER message.
+static void tell(const cause& why) {
+  char line[REASON];
+  reason(why, line, sizeof line);
+  say("%s", line);
+}
+
+// Running out of memory ends the run in order, wherever it happens: every
+// buffer is allocated with malloc() and checked where it is made, and its
+// failure becomes a read or a write error with its cause. What is left are
+// the standard library's strings and vectors, for names, messages and the
+// workbook's small parts, a few kilobytes in a whole run. They cannot say
+// "no memory" but by throwing, and a throw needs memory of its own that
+// may not be there: the program would end with no word and the target cut.
+// So this memory is kept back for them. When one of their allocations
+// fails, it is given back and the allocation tried again. Should one fail
+// once more, the run cannot go on: the last words are told (the target's
+// message, or before the target is named the log's) and the process ends,
+// exit status 0 as always. (HACKING.md states this once for the whole
+// program.)
+constexpr size_t RESERVE = 1 << 20;
+static void* reserve;
+static char lastwords[1024] =
+    "\nFEHLER:\tKann Quelldatei '?' (Logfile) nicht lesen!\n\tGrund: Nicht genug Arbeitsspeicher\n";
+
+static void spend() {
+  if (reserve) {
+    free(reserve);
+    reserve = nullptr;
+    return;
+  }
+  fflush(stdout);
+  fputs(lastwords, stdout);
+  fflush(stdout);
+  _Exit(0);
+}
+
+// The run, once the names are known.
+static void run(const std::vector<pathname>& names) {
   FILE* source;
   FILE* target;
   bool unread = false;
   char* outbuf = nullptr;
-
-  prepare();
-  std::vector<pathname> names;
-  bool usable = arguments(argc, argv, &names);
-  std::string self = !names.empty() ? shown(names[0].c_str()) : "zettrik";
-  say("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
-  say("Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
-  if (!usable || names.size() != 3) {
-    say("FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n"
-        "\t%s <quelle.log> <ziel.csv>\n",
-        self.c_str());
-    return 0;
-  }
   const pathchar* logname = names[1].c_str();
   const pathchar* csvname = names[2].c_str();
   std::string from = shown(logname);
   std::string to = shown(csvname);
+  snprintf(lastwords, sizeof lastwords,
+           "\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n\tGrund: Nicht genug "
+           "Arbeitsspeicher\n",
+           to.c_str());
 
   // Both are opened before either is looked at: the target is created or
   // emptied even when the log cannot be read. The scan handles line ends
@@ -121,12 +144,13 @@ int main(int argc, char** argv) {
   // that these messages go to. Where the names alone already tell that both
   // are one file, nothing is opened: a FIFO named twice would wait for a
   // writer first.
+  cause unreadable = because(UNKNOWN), unwritable = because(UNKNOWN);
   source = nullptr;
   target = nullptr;
   int opened = same(logname, csvname) ? ISLOG : UNWRITABLE;
   if (opened != ISLOG) {
-    source = openread(logname);
-    opened = openwrite(csvname, logname, source, &target);
+    source = openread(logname, &unreadable);
+    opened = openwrite(csvname, logname, source, &target, &unwritable);
   }
   if (opened == ISLOG || opened == ISSTDOUT) {
     if (opened == ISLOG)
@@ -136,7 +160,7 @@ int main(int argc, char** argv) {
       say("\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Standardausgabe!\n", to.c_str());
     if (source)
       fclose(source);
-    return 0;
+    return;
   }
 
   // A target named .xlsx becomes a workbook, and every other the CSV. The
@@ -144,8 +168,7 @@ int main(int argc, char** argv) {
   // log cannot be read: a file of no bytes under that name opens nowhere.
   // The messages keep their words, "CSV-Datei" included: scripts look for
   // them.
-  output out = {target, nullptr, 0};
-  bool unmade = false;  // the workbook could not be made whole
+  output out = {target, nullptr, 0, because(UNKNOWN)};
   if (target) {
     // Where the conversion writes through stdio, it hands over runs of lines
     // a few kilobytes long; a large buffer turns them into few large writes.
@@ -153,8 +176,8 @@ int main(int argc, char** argv) {
     outbuf = (char*)malloc(1 << 20);
     if (outbuf)
       setvbuf(target, outbuf, _IOFBF, 1 << 20);
-    if (workbookname(names[2]))
-      unmade = (out.book = newbook(target)) == nullptr;
+    if (named(csvname, ".xlsx") && (out.book = newbook(target)) == nullptr)
+      note(&out.why, because(NOMEMORY));  // the workbook could not be made
   }
   if (source && target) {
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
@@ -166,24 +189,68 @@ int main(int argc, char** argv) {
       faulty = convert(&in, &out, &unread);
     else
       unread = true;
+    if (unread)
+      unreadable = in.why;
     finish(&in);
     say("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
-  if (out.book && !endbook(out.book, out.rows))
-    unmade = true;
+  if (out.book)
+    endbook(out.book, out.rows, &out.why);
 
-  if (source == nullptr || unread)
+  if (source == nullptr || unread) {
     say("\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n", from.c_str());
+    tell(unreadable);
+  }
   if (source)
     fclose(source);
 
   // A full disk shows only here: in the error flag of the buffered writes, or
   // in the flush of their last buffer when the file is closed.
-  bool unwritten = target == nullptr || ferror(target) || unmade;
-  if (target && fclose(target) != 0)
-    unwritten = true;
-  if (unwritten)
+  bool unwritten = target == nullptr || ferror(target) || out.why.kind != UNKNOWN;
+  if (target) {
+    unwritable = out.why;
+    if (fclose(target) != 0) {
+      unwritten = true;
+      note(&unwritable, because(SYSTEM, errno));
+    }
+  }
+  if (unwritten) {
     say("\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n", to.c_str());
+    tell(unwritable);
+  }
   free(outbuf);
+}
+
+// The entry point. Windows hands the arguments over in UTF-16 to wmain (the
+// program is linked with -municode); elsewhere they are bytes.
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+#else
+int main(int argc, char** argv) {
+#endif
+  prepare();
+  reserve = malloc(RESERVE);
+  std::set_new_handler(spend);
+  say("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
+  say("Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
+  if (reserve == nullptr) {  // not even that: nothing is opened
+    show(lastwords);
+    return 0;
+  }
+  std::vector<pathname> names;
+  bool usable = arguments(argc, argv, &names);
+  // The tool has no options: a first name that begins with a dash and
+  // names no file is an option tried, and the target stays as it is.
+  if (usable && names.size() == 3 && names[1][0] == '-' && !exists(names[1].c_str()))
+    usable = false;
+  if (!usable || names.size() != 3) {
+    std::string self = !names.empty() ? shown(names[0].c_str()) : "zettrik";
+    say("FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n"
+        "\t%s <quelle.log> <ziel.csv>\n",
+        self.c_str());
+    return 0;
+  }
+  run(names);
+  free(reserve);
   return 0;
 }
