@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The CSV and the workbook in the programs users open them with:
-LibreOffice Calc, headless, and SQLite, the CSV driven by exactly the
+LibreOffice Calc, headless, Gnumeric and xlsx2csv, and SQLite, the CSV driven by exactly the
 instructions that README.md gives (the filter string, the SQLite
 commands), which the manual page must repeat; the workbook opened as it is,
 under a German locale, as by a double click. Every cell and every row is
@@ -22,7 +22,7 @@ import sys
 import tempfile
 import unittest
 
-from expect import HEADER, cells
+from expect import HEADER, cells, escaped
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else None
@@ -69,6 +69,12 @@ def shown(cell):
         v = int(v)
     v = "" if v is None else str(v)
     return re.sub(r"_x00([01][0-9a-fA-F])_", lambda m: chr(int(m.group(1), 16)), v)
+
+
+def unescape(text):
+    """Text with every form _xHHHH_ read back as its character, as a
+    workbook's reader is to read it."""
+    return re.sub(r"_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), text)
 
 
 class Case(unittest.TestCase):
@@ -142,6 +148,44 @@ class Calc(Case):
         self.assertEqual(want, rows)
         kinds = [["n" if isinstance(v, int) else "s" for v in row] for row in want]
         self.assertEqual(kinds, [[c.data_type for c in row] for row in book.active.iter_rows()])
+
+
+@unittest.skipUnless(PROGRAM and shutil.which("ssconvert") and shutil.which("xlsx2csv") and openpyxl,
+                     "needs the program, gnumeric, xlsx2csv and openpyxl")
+class OtherReaders(Case):
+    """The sample's workbook in readers that need every row and cell to
+    carry its reference: Gnumeric (whose own workbook of it openpyxl reads)
+    and xlsx2csv."""
+
+    def setUp(self):
+        super().setUp()
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            self.want = [HEADER] + cells(f.read())
+        self.book = os.path.join(self.dir, "book.xlsx")
+        subprocess.run([PROGRAM, os.path.join(ROOT, "examples", "access.log"), self.book],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def test_gnumeric_reads_every_cell(self):
+        # Gnumeric shows the forms _xHHHH_ as they stand.
+        import csv
+        import io
+        out = os.path.join(self.dir, "gnumeric.csv")
+        p = subprocess.run(["ssconvert", self.book, out], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=300)
+        self.assertEqual((0, b""), (p.returncode, p.stdout))
+        with open(out, encoding="utf-8", newline="") as f:
+            rows = list(csv.reader(f))
+        self.assertEqual([[escaped(v) if isinstance(v, str) else str(v) for v in row]
+                          for row in self.want], rows)
+
+    def test_xlsx2csv_reads_every_cell(self):
+        import csv
+        import io
+        p = subprocess.run(["xlsx2csv", "--escape", self.book], stdout=subprocess.PIPE, check=True,
+                           timeout=300)
+        rows = list(csv.reader(io.StringIO(p.stdout.decode("utf-8"), newline="")))
+        self.assertEqual([[str(v) for v in row] for row in self.want],
+                         [[unescape(v) for v in row] for row in rows])
 
 
 @unittest.skipUnless(shutil.which("sqlite3"), "needs sqlite3")

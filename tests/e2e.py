@@ -29,6 +29,9 @@ WINDOWS = PROGRAM.endswith(".exe")
 POSIX = os.name == "posix" and not WINDOWS
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EOL = b"\r\n" if WINDOWS else b"\n"
+# A program built with a sanitizer maps terabytes of shadow memory at start.
+with open(PROGRAM, "rb") as f:
+    SANITIZED = any(name in f.read() for name in (b"__asan_init", b"__tsan_init"))
 # Wine hands a program its own path as Windows sees it.
 INVOKED = "Z:" + PROGRAM.replace("/", "\\") if WINDOWS and EMULATOR else PROGRAM
 
@@ -38,8 +41,11 @@ USAGE = "FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (
         "\t%s <quelle.log> <ziel.csv>\n"
 START = "Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n"
 SUMMARY = "Fehlerhafte Logfile-Zeilen: %d !!!\n"
-NOSOURCE = "\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n"
-NOTARGET = "\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n"
+# The two failures, each with its name and the line of its cause.
+NOSOURCE = "\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n\tGrund: %s\n"
+NOTARGET = "\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n\tGrund: %s\n"
+MISSING = "Datei oder Ordner nicht gefunden"
+DENIED = "Zugriff verweigert"
 SAME = "\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Quelldatei '%s' (Logfile)!\n"
 STDOUT = "\nFEHLER:\tZieldatei '%s' (CSV-Datei) ist die Standardausgabe!\n"
 
@@ -48,6 +54,21 @@ GOOD = (b'10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] "GET /index.html HTTP/1.0" 2
 GOODCSV = (b'10.0.0.1;-;-;[07/Dec/2026:10:00:00 +0100];"GET /index.html HTTP/1.0";200;512;'
            b'"-";"Agent/1.0 [en] (test)"\n')
 BAD = b'10.0.0.1 - - [07/Dec/2026:10:00:00 +0100] "GET / HTTP/1.0" 200 512\n'
+
+
+def at(n):
+    """A count of bytes as the causes tell it: 1.234.567."""
+    return "{:,}".format(n).replace(",", ".")
+
+
+def damage(kind, tool, n=None):
+    """The cause of damage to a compressed log, found after n bytes."""
+    words = {"cut": "Die %s-Daten enden vorzeitig, nach %s Bytes des Logfiles",
+             "corrupt": "Beschaedigte %s-Daten nach %s Bytes des Logfiles",
+             "checksum": "Beschaedigte %s-Daten (Pruefsumme falsch) nach %s Bytes des Logfiles",
+             "after": "Unbekannte Daten nach dem Ende der %s-Daten, nach %s Bytes des Logfiles",
+             "magic": "Das Logfile endet nach %s Bytes, mitten in der Kennung von %s"}
+    return words[kind] % ((at(n), tool) if kind == "magic" else (tool, at(n)))
 
 
 def text(s):
@@ -201,6 +222,18 @@ class CommandLine(Case):
             self.assertEqual(text(USAGE % INVOKED), out, argv)
             self.assertEqual([], os.listdir(self.dir), argv)
 
+    def test_an_option_tried_leaves_the_target_as_it_is(self):
+        # The tool has no options: a first name with a dash that names no
+        # file gives the usage message, and the target is not emptied. A
+        # log really named so still converts.
+        self.write("keep.csv", b"kept\n")
+        for option in ("--help", "-h", "-"):
+            self.assertEqual(text(USAGE % INVOKED), self.run_in(option, "keep.csv"), option)
+            self.assertEqual(b"kept\n", self.read("keep.csv"), option)
+        self.write("-x.log", GOOD)
+        self.assertEqual(self.converted(1, 0, "-x.log", "keep.csv"), self.run_in("-x.log", "keep.csv"))
+        self.assertEqual(csv(GOODCSV), self.read("keep.csv"))
+
 
 class Opening(Case):
     """Each way the two files can fail to open, in the order of the messages."""
@@ -210,23 +243,23 @@ class Opening(Case):
             if old:
                 self.write("a.csv", old)
             out = self.run_in("missing.log", "a.csv")
-            self.assertEqual(text(NOSOURCE % "missing.log"), out)
+            self.assertEqual(text(NOSOURCE % ("missing.log", MISSING)), out)
             self.assertEqual(b"", self.read("a.csv"))
 
     def test_unwritable_target_leaves_the_source_unread(self):
         self.write("a.log", GOOD)
         out = self.run_in("a.log", os.path.join("no", "a.csv"))
-        self.assertEqual(text(NOTARGET % os.path.join("no", "a.csv")), out)
+        self.assertEqual(text(NOTARGET % (os.path.join("no", "a.csv"), MISSING)), out)
 
     def test_both_failing_report_source_then_target(self):
         target = os.path.join("no", "a.csv")
         out = self.run_in("missing.log", target)
-        self.assertEqual(text(NOSOURCE % "missing.log" + NOTARGET % target), out)
+        self.assertEqual(text(NOSOURCE % ("missing.log", MISSING) + NOTARGET % (target, MISSING)), out)
 
     def test_folder_as_source_is_a_source_that_cannot_be_opened(self):
         os.mkdir(self.path("logs"))
         out = self.run_in("logs", "a.csv")
-        self.assertEqual(text(NOSOURCE % "logs"), out)
+        self.assertEqual(text(NOSOURCE % ("logs", "Der Name ist ein Ordner")), out)
         self.assertEqual(b"", self.read("a.csv"))
 
 
@@ -270,11 +303,21 @@ class Conversion(Case):
                  packed("xz", log[half:], "-9") + b"\0" * 8, log),
                 ("bzip2-rotated", packed("bzip2", log[:half], "-1") +
                  packed("bzip2", log[half:], "-9"), log),
+                ("lzip-rotated", packed("lzip", log[:half], "-0") + packed("lzip", log[half:], "-9"),
+                 log),
+                ("a.lzma", packed("xz", log, "--format=lzma"), log),
+                ("a9.lzma", packed("xz", log, "--format=lzma", "-9e"), log),
+                ("empty.bz2", packed("bzip2", b""), b""),
+                # Plain logs that begin as bzip2's and lzip's magic begin,
+                # but with a host name.
+                ("bzh.log", log.replace(b"10.0.0.1", b"BZh1.dyn.example.net", 1), None),
+                ("lzip.log", b"LZIP.example.net" + log, None),
                 # The largest window and dictionary that may be asked for.
                 ("window.zst", packed("zstd", log, "--long=27"), log),
                 ("dictionary.xz", dictionary(packed("xz", log), 32), log),
                 ("plain.gz", log, log),
                 ("odd.log", b"\x1f" + log, b"\x1f" + log)):
+            plain = data if plain is None else plain
             want, faulty = reference(plain)
             self.write(name, data)
             self.assertEqual(self.converted(plain.count(b"\n"), faulty, name),
@@ -303,13 +346,14 @@ class Conversion(Case):
         for source, target in (("a.log", "a.xlsx"), ("a.log.gz", "B.XLSX")):
             self.assertEqual(self.converted(lines, faulty, source, target), self.run_in(source, target))
             self.assertEqual([("Zugriffe", rows)], workbook(self.read(target)), target)
-        self.assertEqual(text(NOSOURCE % "missing.log"), self.run_in("missing.log", "c.xlsx"))
+        self.assertEqual(text(NOSOURCE % ("missing.log", MISSING)), self.run_in("missing.log", "c.xlsx"))
         self.assertEqual([("Zugriffe", [HEADER])], workbook(self.read("c.xlsx")))
         big = (GOOD * 3 + BAD) * 10000  # 4 MB: several blocks
         data = gzip.compress(big)
         self.write("cut.gz", data[:len(data) * 3 // 4])
         out = self.run_in("cut.gz", "d.xlsx")
-        self.assertTrue(out.endswith(text(NOSOURCE % "cut.gz")), out[-100:])
+        self.assertTrue(out.endswith(text(NOSOURCE % ("cut.gz", damage("cut", "gzip", len(data) * 3 // 4)))),
+                        out[-100:])
         made = workbook(self.read("d.xlsx"))[0][1]
         self.assertGreater(len(made), 1000)
         self.assertEqual([HEADER] + cells(big)[:len(made) - 1], made)
@@ -321,50 +365,103 @@ class Conversion(Case):
         self.assertEqual(self.converted(3, 1, "long.log", "e.xlsx"), self.run_in("long.log", "e.xlsx"))
         self.assertEqual([("Zugriffe", [HEADER] + cells(fits + GOOD))], workbook(self.read("e.xlsx")))
         self.assertEqual(self.converted(3, 0, "long.log", "e.csv"), self.run_in("long.log", "e.csv"))
+        # Text that looks like the form _xHHHH_, before what the workbook
+        # writes in that form itself, reads back as the log has it.
+        hostile = b"".join(GOOD.replace(b"Agent/1.0 [en] (test)", agent)
+                           for agent in (b"_x0041\x01", b"_x0041\xef\xbf\xbe", b"_x00411_", b"_x004",
+                                         b"__x0041_x0042_", b"_X0041_", b"_x0041"))
+        self.write("hostile.log", hostile)
+        self.assertEqual(self.converted(7, 0, "hostile.log", "f.xlsx"), self.run_in("hostile.log", "f.xlsx"))
+        self.assertEqual([("Zugriffe", [HEADER] + cells(hostile))], workbook(self.read("f.xlsx")))
+        # Each sheet's size is known only after it: its local header has a
+        # zip64 extra field and says so (version 4.5), and the data
+        # descriptor after it holds 8-byte sizes, those of the directory.
+        import io
+        import struct
+        import zipfile
+        data = self.read("f.xlsx")
+        for info in zipfile.ZipFile(io.BytesIO(data)).infolist():
+            head = struct.unpack("<IHHHHHIIIHH", data[info.header_offset:info.header_offset + 30])
+            extra = data[info.header_offset + 30 + head[9]:info.header_offset + 30 + head[9] + head[10]]
+            if info.filename.startswith("xl/worksheets/"):
+                self.assertEqual((45, 8, 0xffffffff, 0xffffffff), (head[1], head[2], head[7], head[8]))
+                self.assertEqual(struct.pack("<HHQQ", 1, 16, 0, 0), extra)
+                end = info.header_offset + 30 + head[9] + head[10] + info.compress_size
+                self.assertEqual(struct.pack("<IIQQ", 0x08074b50, info.CRC, info.compress_size,
+                                             info.file_size), data[end:end + 24])
+            else:
+                self.assertEqual((20, 0, b""), (head[1], head[2], extra))
 
     def test_logs_in_formats_not_read_are_refused(self):
         # Told by their first bytes, whatever their names: read as bytes,
-        # they would give an empty CSV and a count of lines that are none.
+        # they would give an empty CSV and a count of lines that are none
+        # (lzop's, pieces of lines behind binary bytes). Each with its cause.
         import gzip
         import io
         import zipfile
         log = sample()
-        made = {"a.lz4": packed("lz4", log)}
+        notread = "Das Logfile ist mit %s komprimiert; dieses Format liest Zettrik nicht"
+        twice = "Die entpackten %s-Daten sind noch einmal komprimiert"
+        made = {"a.lz4": (packed("lz4", log), notread % "lz4"),
+                "a.lzo": (packed("lzop", log), notread % "lzop")}
         archive = io.BytesIO()
         with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
             z.writestr("access.log", log)
-        made["a.zip"] = archive.getvalue()
-        made["a.7z"] = b"7z\xbc\xaf\x27\x1c\x00\x04" + log[:200]  # the signature header
-        made["a.Z"] = b"\x1f\x9d\x90" + log[:200]  # the magic and the flags of compress
+        made["a.zip"] = (archive.getvalue(), notread % "zip")
+        made["a.7z"] = (b"7z\xbc\xaf\x27\x1c\x00\x04" + log[:200], notread % "7z")  # the signature header
+        made["a.Z"] = (b"\x1f\x9d\x90" + log[:200], notread % "compress")  # magic and flags
         # A log compressed twice, or a compressed archive: the decoded bytes
         # are no log either.
-        made["twice.gz"] = gzip.compress(gzip.compress(log))
-        made["xz.gz"] = gzip.compress(packed("xz", log))
-        made["gz.zst"] = packed("zstd", gzip.compress(log))
-        made["zip.bz2"] = packed("bzip2", made["a.zip"])
+        made["twice.gz"] = (gzip.compress(gzip.compress(log)), twice % "gzip")
+        made["xz.gz"] = (gzip.compress(packed("xz", log)), twice % "gzip")
+        made["gz.zst"] = (packed("zstd", gzip.compress(log)), twice % "zstd")
+        made["zip.bz2"] = (packed("bzip2", archive.getvalue()), twice % "bzip2")
+        made["lzo.lz"] = (packed("lzip", packed("lzop", log)), twice % "lzip")
+        made["bz2.lzma"] = (packed("xz", packed("bzip2", log), "--format=lzma"), twice % "lzma")
         # More memory than a log may ask for: a zstd window above 128 MiB
         # (from a pipe, --long=31 keeps its 2 GiB window), an xz dictionary
         # above 256 MiB. They are refused rather than allocated.
-        made["window.zst"] = packed("zstd", log, "--long=31")
-        made["dictionary.xz"] = dictionary(packed("xz", log), 33)
-        for name, data in made.items():
+        made["window.zst"] = (packed("zstd", log, "--long=31"),
+                              "Der zstd-Rahmen verlangt ein Fenster ueber 128 MiB")
+        made["dictionary.xz"] = (dictionary(packed("xz", log), 33),
+                                 "Die xz-Daten verlangen ein Woerterbuch ueber 256 MiB")
+        made["dictionary.lzma"] = (packed("xz", log, "--format=lzma", "--lzma1=dict=512MiB"),
+                                   "Die lzma-Daten verlangen ein Woerterbuch ueber 256 MiB")
+        # A compressed file cut within its magic is damaged, as its own tool
+        # says: from two bytes on. gzip's magic is two bytes, and a member
+        # cut after them is cut short.
+        made["2.a.gz"] = (gzip.compress(log)[:2], damage("cut", "gzip", 2))
+        for name, tool, data in (("a.zst", "zstd", packed("zstd", log)),
+                                 ("a.xz", "xz", packed("xz", log)),
+                                 ("a.bz2", "bzip2", packed("bzip2", log)),
+                                 ("a.lz", "lzip", packed("lzip", log)),
+                                 ("a.lzma", "lzma", packed("xz", log, "--format=lzma"))):
+            for n in range(2, {"zstd": 4, "xz": 6, "lzip": 5, "bzip2": 10, "lzma": 13}[tool]):
+                made["%d.%s" % (n, name)] = (data[:n], damage("magic", tool, n))
+        for name, (data, why) in made.items():
             self.write(name, data)
             self.write("a.csv", b"old\n")
-            self.assertEqual(self.converted(0, 0, name) + text(NOSOURCE % name),
+            self.assertEqual(self.converted(0, 0, name) + text(NOSOURCE % (name, why)),
                              self.run_in(name, "a.csv"), name)
             self.assertEqual(b"", self.read("a.csv"), name)
 
     def test_damage_is_reported_after_the_lines_before_it(self):
+        # With its cause: where the bytes at the damage depend on how much a
+        # library reads ahead, only the kind of damage is held.
         import gzip
         import zlib
         log = GOOD * 20000  # 2 MB: more than one block
         data = gzip.compress(log)
         middle = len(data) // 2
-        for why, at, damaged in (
-                ("cut short", middle, data[:middle]),
-                ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0xff]) + data[middle + 1:]),
-                ("bad checksum", len(data) - 8, data[:-8] + bytes([data[-8] ^ 1]) + data[-7:]),
-                ("garbage after", len(data), data + b"not gzip\n")):
+        for why, at, damaged, told in (
+                ("cut short", middle, data[:middle], re.escape(damage("cut", "gzip", middle))),
+                ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0xff]) + data[middle + 1:],
+                 "(%s|%s)" % tuple(re.escape(damage(k, "gzip", 0)).replace("0", "[0-9.]+")
+                                   for k in ("corrupt", "checksum"))),
+                ("bad checksum", len(data) - 8, data[:-8] + bytes([data[-8] ^ 1]) + data[-7:],
+                 re.escape(damage("checksum", "gzip", len(data)))),
+                ("garbage after", len(data), data + b"not gzip\n",
+                 re.escape(damage("after", "gzip", len(data))))):
             # What comes out before the damage is found: up to near it at
             # once, from there a byte at a time.
             inflate = zlib.decompressobj(16 + 15)
@@ -377,24 +474,32 @@ class Conversion(Case):
             want, faulty = reference(before)
             self.write("a.log.gz", damaged)
             out = self.run_in("a.log.gz", "a.csv")
-            self.assertEqual(self.converted(before.count(b"\n"), faulty, "a.log.gz") +
-                             text(NOSOURCE % "a.log.gz"), out, why)
+            failed = text(NOSOURCE % ("a.log.gz", ""))[:-len(EOL)]
+            self.assertEqual(self.converted(before.count(b"\n"), faulty, "a.log.gz") + failed,
+                             out[:out.rindex(failed) + len(failed)], why)
+            self.assertRegex(out[out.rindex(failed) + len(failed):].decode(), "^%s\r?\n$" % told, why)
             self.assertEqual(csv(want), self.read("a.csv"), why)
-        # zstd, xz and bzip2, a frame or stream cut short, with something
-        # after it, or with a byte changed: what their own tools decode ahead
-        # of the damage is converted, and where the data before it is whole,
-        # nothing else; lines made just before damage that only a checksum
-        # reveals may hold damaged bytes.
+        # zstd, xz, lzip, lzma and bzip2, a frame or stream cut short, with
+        # something after it, or with a byte changed: what their own tools
+        # decode ahead of the damage is converted, and where the data before
+        # it is whole, nothing else; lines made just before damage that only
+        # a checksum reveals may hold damaged bytes. Bytes after the data are
+        # told from where they begin: xz's zeros in fours are padding.
         lines = log.split(b"\n")
-        for tool in ("zstd", "xz", "bzip2"):
-            data = packed(tool, log)
+        for tool, command in (("zstd", ["zstd"]), ("xz", ["xz"]), ("lzip", ["lzip"]),
+                              ("lzma", ["xz", "--format=lzma"]), ("bzip2", ["bzip2"])):
+            data = packed(command[0], log, *command[1:])
             middle = len(data) // 2
-            for why, at, damaged, whole in (
-                    ("cut short", middle, data[:middle], True),
-                    ("garbage after", len(data), data + b"\0\0\0\0not %s\n" % tool.encode(), True),
+            padding = 4 if tool == "xz" else 0
+            anything = "(%s|%s|%s)" % tuple(re.escape(damage(k, tool, 0)).replace("0", "[0-9.]+")
+                                            for k in ("corrupt", "checksum", "cut"))
+            for why, at, damaged, whole, told in (
+                    ("cut short", middle, data[:middle], True, re.escape(damage("cut", tool, middle))),
+                    ("garbage after", len(data), data + b"\0\0\0\0this is not %s data\n" % tool.encode(), True,
+                     re.escape(damage("after", tool, len(data) + padding))),
                     ("corrupt", middle, data[:middle] + bytes([data[middle] ^ 0x55]) +
-                     data[middle + 1:], False)):
-                before = subprocess.run([tool, "-d", "-c", "-q"], input=damaged[:at],
+                     data[middle + 1:], False, anything)):
+                before = subprocess.run(command + ["-d", "-c", "-q"], input=damaged[:at],
                                         stdout=subprocess.PIPE).stdout
                 name = "a.log." + tool
                 self.write(name, damaged)
@@ -405,8 +510,11 @@ class Conversion(Case):
                 want, faulty = reference(b"\n".join(lines[:count]) + b"\n")
                 if not whole:  # the lines may be damaged, and counted otherwise
                     faulty = int(out[len(start) + count:].split()[2])
-                self.assertEqual(start + frames(count) + text(SUMMARY % faulty) +
-                                 text(NOSOURCE % name), out, (tool, why))
+                failed = text(NOSOURCE % (name, ""))[:-len(EOL)]
+                self.assertEqual(start + frames(count) + text(SUMMARY % faulty) + failed,
+                                 out[:out.rindex(failed) + len(failed)], (tool, why))
+                self.assertRegex(out[out.rindex(failed) + len(failed):].decode(),
+                                 "^%s\r?\n$" % told, (tool, why))
                 made = self.read("a.csv")
                 self.assertTrue(made.startswith(csv(reference(before)[0])), (tool, why))
                 if whole:
@@ -444,13 +552,13 @@ class Posix(Case):
             self.write("a.log", GOOD * lines)
             out = self.run_in("a.log", "/dev/full")
             self.assertEqual(self.converted(lines, 0, target="/dev/full") +
-                             text(NOTARGET % "/dev/full"), out)
+                             text(NOTARGET % ("/dev/full", "Kein Platz mehr auf dem Datentraeger")), out)
 
     def test_read_error_is_reported_after_the_summary(self):
         # Reading a process's own memory from offset 0 fails at once.
         out = self.run_in("/proc/self/mem", "a.csv")
         self.assertEqual(self.converted(0, 0, source="/proc/self/mem") +
-                         text(NOSOURCE % "/proc/self/mem"), out)
+                         text(NOSOURCE % ("/proc/self/mem", "Ein-/Ausgabefehler des Datentraegers")), out)
 
     def test_source_from_a_pipe(self):
         # A real pipe whose first bytes come one at a time, as a slow one may
@@ -533,7 +641,7 @@ class Windows(Case):
             self.assertEqual(self.converted(1, 0, source=shown, target=target),
                              self.run_in(source, target))
             self.assertEqual(dict(files, **{"out.csv": csv(GOODCSV)}), self.files())
-        self.assertEqual(text(NOSOURCE % "x*.log"), self.run_in("x*.log", "out.csv"))
+        self.assertEqual(text(NOSOURCE % ("x*.log", "Ungueltiger Name oder ungueltige Datei")), self.run_in("x*.log", "out.csv"))
         self.assertEqual(dict(files, **{"out.csv": b""}), self.files())
 
     def typed(self, line):
@@ -557,10 +665,13 @@ class Windows(Case):
         self.write("out.csv", b"kept\n")
         shutil.copy(PROGRAM, self.path("zettrik.exe"))
         files = self.files()
-        for line, shown in (('zettrik.exe" " *.log" "', NOSOURCE % " *.log" + NOTARGET % ""),
-                            ('zettrik.exe """" *.csv" "', NOSOURCE % '" *.csv' + NOTARGET % ""),
+        invalid = "Ungueltiger Name oder ungueltige Datei"
+        for line, shown in (('zettrik.exe" " *.log" "',
+                             NOSOURCE % (" *.log", invalid) + NOTARGET % ("", MISSING)),
+                            ('zettrik.exe """" *.csv" "',
+                             NOSOURCE % ('" *.csv', invalid) + NOTARGET % ("", MISSING)),
                             ('zettrik.exe" " a.log *.csv" "',
-                             NOSOURCE % " a.log *.csv" + NOTARGET % "")):
+                             NOSOURCE % (" a.log *.csv", invalid) + NOTARGET % ("", MISSING))):
             self.assertEqual((text(shown), files), self.typed(line), line)
 
     @unittest.skipUnless(os.environ.get("ZETTRIK_HOLD"), "needs tests/hold.cpp, built beside")
@@ -570,7 +681,7 @@ class Windows(Case):
         self.write("held.log", GOOD)
         hold = os.environ["ZETTRIK_HOLD"]
         for target, shown in (("held.log", SAME % ("held.log", "held.log")),
-                              ("a.csv", NOSOURCE % "held.log")):
+                              ("a.csv", NOSOURCE % ("held.log", DENIED))):
             self.assertEqual(text(shown),
                              zettrik("held.log", INVOKED, "held.log", target, cwd=self.dir,
                                      program=hold))
@@ -590,7 +701,7 @@ class Windows(Case):
                 ("ａccess.log", "x.csv", None, None, b"")):
             out = self.run_in(source, target)
             if lines is None:
-                self.assertEqual(text(NOSOURCE % source), out)
+                self.assertEqual(text(NOSOURCE % (source, MISSING)), out)
             else:
                 self.assertEqual(self.converted(lines, faulty, source, target), out)
             files[target] = made
@@ -601,6 +712,31 @@ class Windows(Case):
         os.link(self.path("a.log"), self.path("a.csv"))
         self.assertEqual(text(SAME % ("a.csv", "a.log")), self.run_in("a.log", "a.csv"))
         self.assertEqual(GOOD, self.read("a.log"))
+        # Reached through two drive letters, C: and Z:, Wine shows one file
+        # under two volume serials: the same id, size and time of the last
+        # write still make it one file.
+        prefix = next((a[len("WINEPREFIX="):] for a in EMULATOR if a.startswith("WINEPREFIX=")), None)
+        if prefix is None:
+            self.skipTest("needs Wine's prefix for its drive C:")
+        folder = tempfile.mkdtemp(prefix="zettrik-e2e-", dir=os.path.join(prefix, "drive_c"))
+        self.addCleanup(shutil.rmtree, folder, True)
+        with open(os.path.join(folder, "a.log"), "wb") as f:
+            f.write(GOOD)
+        os.link(os.path.join(folder, "a.log"), os.path.join(folder, "b.csv"))
+        source = "C:\\%s\\a.log" % os.path.basename(folder)
+        target = "Z:" + os.path.join(folder, "b.csv").replace("/", "\\")
+        self.assertEqual(text(SAME % (target, source)), self.run_in(source, target))
+        self.assertEqual(GOOD, self.read(os.path.join(folder, "a.log")))
+
+    def test_the_format_follows_the_name_that_is_opened(self):
+        # Windows drops the dots and spaces at the end of a name as it opens
+        # it: out.xlsx. is out.xlsx, a workbook.
+        self.write("a.log", GOOD)
+        for name in ("out.xlsx.", "out.xlsx . ", "OUT.XLSX.."):
+            self.assertEqual(self.converted(1, 0, target=name), self.run_in("a.log", name), name)
+            opened = name.rstrip(". ")
+            self.assertEqual([("Zugriffe", [HEADER] + cells(GOOD))], workbook(self.read(opened)), name)
+            os.unlink(self.path(opened))
 
 
 def tmux(*argv, **kw):
@@ -659,11 +795,13 @@ class Terminal(Case):
     def test_final_screen_shows_the_summary_over_the_last_frame(self):
         self.write("a.log", (GOOD * 3 + BAD) * 2500)
         done = "zettrik-done-%d" % os.getpid()
-        # Then the console itself as the target, by its name on Windows.
-        screen = "CONOUT$" if WINDOWS else "/dev/stdout"
-        command = "%s; %s" % (" ".join(EMULATOR + [PROGRAM, "a.log", "Łódź.csv"]),
-                              " ".join(EMULATOR + [PROGRAM, "a.log", "'%s'" % screen]))
-        tmux("new-session", "-d", "-x", "100", "-y", "20", "-c", self.dir,
+        # Then the console itself as the target, by its names on Windows:
+        # CONOUT$, and the reserved name CON with any extension.
+        screens = ["CONOUT$", "con", "con.csv", "CON.txt"] if WINDOWS else ["/dev/stdout"]
+        command = "; ".join([" ".join(EMULATOR + [PROGRAM, "a.log", "Łódź.csv"])] +
+                            [" ".join(EMULATOR + [PROGRAM, "a.log", "'%s'" % screen])
+                             for screen in screens])
+        tmux("new-session", "-d", "-x", "100", "-y", "40", "-c", self.dir,
              "%s; tmux -L zettrik-e2e-%d wait-for -S %s; sleep 600" % (command, os.getpid(), done))
         self.addCleanup(tmux, "kill-server")
         tmux("wait-for", done)
@@ -671,9 +809,11 @@ class Terminal(Case):
         self.assertTrue(shown[0].startswith("Zettrik - EXPERIMENTELLE Version (Build "), shown)
         self.assertEqual(["Konvertiere Logfile 'a.log' nach CSV-Datei 'Łódź.csv':", "",
                           "Fehlerhafte Logfile-Zeilen: 2500 !!!"], shown[2:5])
-        self.assertEqual(["", "FEHLER: Zieldatei '%s' (CSV-Datei) ist die Standardausgabe!" % screen],
-                         shown[7:9])
+        for i, screen in enumerate(screens):  # each after its banner's two lines
+            self.assertEqual(["", "FEHLER: Zieldatei '%s' (CSV-Datei) ist die Standardausgabe!" % screen],
+                             shown[7 + 4 * i:9 + 4 * i])
         self.assertEqual(csv(GOODCSV * 7500), self.read("Łódź.csv"))
+        self.assertEqual(["a.log", "Łódź.csv"], sorted(os.listdir(self.dir)))
 
 
 @unittest.skipUnless(POSIX, "files and signals of this system")
@@ -700,7 +840,7 @@ class BadInput(Case):
         user = self.ordinary()
         self.write("a.log", GOOD)
         os.chmod(self.path("a.log"), 0)
-        self.assertEqual(text(NOSOURCE % "a.log"), self.run_in("a.log", "a.csv", **user))
+        self.assertEqual(text(NOSOURCE % ("a.log", DENIED)), self.run_in("a.log", "a.csv", **user))
         self.assertEqual(b"", self.read("a.csv"))
 
     def test_binary_garbage(self):
@@ -762,6 +902,50 @@ class Surroundings(Case):
         self.assertEqual(0, p.wait(timeout=600))
         self.assertEqual(want, self.read("a.csv"))
 
+    @unittest.skipUnless(POSIX and not EMULATOR and not SANITIZED and shutil.which("prlimit"),
+                         "limits of this system, on a program of no sanitizer")
+    def test_running_out_of_memory_anywhere_ends_the_run_in_order(self):
+        # Under every limit on the address space from where the program can
+        # no longer be loaded to where it converts: exit status 0, and the
+        # whole output, or a FEHLER with its cause. A plain and a compressed
+        # log, into a CSV file and a workbook, of several blocks.
+        import gzip
+        import io
+        import zipfile
+        log = (GOOD * 3 + BAD) * 6000
+        self.write("a.log", log)
+        self.write("a.log.gz", gzip.compress(log, 1))
+        # A workbook's files, as they unpack.
+        made = lambda target: (self.read(target) if target.endswith(".csv") else
+                               {i.filename: z.read(i) for z in [zipfile.ZipFile(io.BytesIO(
+                                   self.read(target)))] for i in z.infolist()})
+        whole = {}
+        for source in ("a.log", "a.log.gz"):
+            for target in ("a.csv", "a.xlsx"):
+                self.run_in(source, target)
+                whole[source, target] = made(target)
+        loaded = told = 0
+        for limit in range(4 << 20, 40 << 20, 128 << 10):
+            for source in ("a.log", "a.log.gz"):
+                for target in ("a.csv", "a.xlsx"):
+                    p = subprocess.run(["prlimit", "--as=%d" % limit, PROGRAM, source, target],
+                                       cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                       timeout=60)
+                    if not p.stdout and p.returncode == 127 and not loaded:
+                        continue  # the loader could not map the program
+                    loaded += 1
+                    what = (limit, source, target, p.returncode, p.stdout[-300:], p.stderr[-300:])
+                    self.assertEqual((0, b""), (p.returncode, p.stderr), what)
+                    out = after_banner(p.stdout)
+                    failures = out.count(b"\nFEHLER:")
+                    self.assertEqual(failures, out.count(b"!\n\tGrund: "), what)
+                    if failures:
+                        told += 1
+                    else:
+                        self.assertEqual(whole[source, target], made(target), what)
+        self.assertGreater(told, 4)  # the sweep reached the failures it is for
+        self.assertGreater(loaded - told, 4)  # and the limits where all fits
+
     @unittest.skipUnless(POSIX, "limits of this system")
     def test_file_size_limit_is_a_write_error(self):
         # A log of many blocks, and one whose CSV goes out in one write that
@@ -778,7 +962,7 @@ class Surroundings(Case):
                 want = csv(GOODCSV * lines)
                 converted = lambda: self.converted(lines, 0)
             out = self.run_in("a.log", "a.csv", preexec_fn=lower)
-            self.assertEqual(converted() + text(NOTARGET % "a.csv"), out)
+            self.assertEqual(converted() + text(NOTARGET % ("a.csv", "Die Datei wird groesser als erlaubt")), out)
             self.assertEqual(want[:limit], self.read("a.csv"))
 
     @unittest.skipUnless(POSIX, "FIFOs of this system")
@@ -790,7 +974,7 @@ class Surroundings(Case):
         want, converted = self.big()
         os.mkfifo(self.path("f.csv"))
         os.mkfifo(self.path("f.XLSX"))
-        for target, keep, message in (("f.csv", None, ""), ("f.csv", 1000, NOTARGET % "f.csv"),
+        for target, keep, message in (("f.csv", None, ""), ("f.csv", 1000, NOTARGET % ("f.csv", "Das Programm am anderen Ende der Pipe ist beendet")),
                                       ("f.XLSX", None, "")):
             got = []
 
@@ -932,7 +1116,9 @@ class Surroundings(Case):
             chunk = first.stdout.read1(4096)
             self.assertTrue(chunk, shown)
             shown += chunk
-        self.assertEqual(text(NOTARGET % "b.csv"), self.run_in("c.log", "b.csv"))
+        self.assertEqual(text(NOTARGET % ("b.csv", "Die Zieldatei wird von einem anderen Lauf geschrieben" if POSIX else
+                                          "Die Zieldatei ist von einem anderen Programm oder Lauf geoeffnet")),
+                         self.run_in("c.log", "b.csv"))
         shown += first.communicate(timeout=600)[0]
         self.assertEqual(0, first.returncode)
         self.assertEqual(self.converted(300001, 300000, target="b.csv"), after_banner(shown))
@@ -963,8 +1149,9 @@ class Surroundings(Case):
         made, faulty = reference(b"\n".join(self.log.split(b"\n")[:lines]) + b"\n")
         self.assertGreater(lines, 1000)
         self.assertLess(len(made), len(want))
-        self.assertEqual(start + frames(lines) + text(SUMMARY % faulty) + text(NOSOURCE % "a.log"),
-                         out)
+        cut = text(NOSOURCE % ("a.log", "Das Logfile wurde beim Lesen gekuerzt, nach "))[:-1]
+        self.assertEqual(start + frames(lines) + text(SUMMARY % faulty), out[:out.index(cut)])
+        self.assertRegex(out[out.index(cut) + len(cut):], rb"^[0-9.]+ Bytes\r?\n$")
         self.assertEqual(made, b"".join(got))
 
     @unittest.skipUnless(POSIX and shutil.which("xargs"), "xargs and sh of this system")
@@ -1009,10 +1196,10 @@ class Surroundings(Case):
         name = os.fsdecode(b"x\r\x1b[2KFehlerhafte Logfile-Zeilen: 0 !!!\x1b[8m\x7f\x9b2J\xc2\x9b2J"
                            b"\xc3\xa9\xa0")
         shown = os.fsdecode(b"x??[2KFehlerhafte Logfile-Zeilen: 0 !!!?[8m??2J?2J\xc3\xa9\xa0")
-        self.assertEqual(text(NOSOURCE % shown).replace(b"\n", b"\r\n"),
+        self.assertEqual(text(NOSOURCE % (shown, MISSING)).replace(b"\n", b"\r\n"),
                          onpty([name, "a.csv"], self.dir))
         # Redirected, the name stays as it is.
-        self.assertEqual(text(NOSOURCE % name), self.run_in(name, "a.csv"))
+        self.assertEqual(text(NOSOURCE % (name, MISSING)), self.run_in(name, "a.csv"))
 
 
 @unittest.skipUnless(os.environ.get("ZETTRIK_HUGE"), "set ZETTRIK_HUGE=1 for the multi-gigabyte cases")

@@ -85,6 +85,22 @@ def cells(log):
     return rows
 
 
+def escaped(text):
+    """A cell's text as the workbook writes it, for readers that show the
+    forms _xHHHH_ as they stand: the C0 controls but tab, line feed and
+    carriage return, and U+FFFE and U+FFFF, in that form, and the
+    underscore of every _x followed by four hex digits as _x005F_."""
+    out = []
+    for i, ch in enumerate(text):
+        if (ord(ch) < 0x20 and ch not in "\t\n\r") or ch in "\ufffe\uffff":
+            out.append("_x%04X_" % ord(ch))
+        elif ch == "_" and re.match(r"x[0-9A-Fa-f]{4}", text[i + 1:i + 6]):
+            out.append("_x005F_")
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
 def workbook(data, only=None):
     """The sheets of a workbook, in order: their names and their rows of
     cells (only for the sheet numbers in only, where given; None for the
