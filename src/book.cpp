@@ -8,11 +8,12 @@
 //
 // Each field of an accepted line is a cell, in the order of the log. A
 // field that begins and ends with a double quote is stored without them,
-// every other as it stands, the brackets of the time included. Status and
-// Bytes are numbers where they are a plain decimal integer of at most 15
-// digits without a leading zero; every other cell is a text cell, which no
-// spreadsheet takes as a formula or reparses as a number, whatever its
-// locale.
+// every other as it stands, the brackets of the time included. The time
+// is a date cell, and its offset a cell of its own after it, where it has
+// exactly the form servers write (stamp()). Status and Bytes are numbers
+// where they are a plain decimal integer of at most 15 digits without a
+// leading zero; every other cell is a text cell, which no spreadsheet
+// takes as a formula or reparses as a number, whatever its locale.
 #include "book.h"
 
 #include <errno.h>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <new>
 #include <string>
 #include <vector>
@@ -288,11 +290,92 @@ bool fits(const char* line, size_t length) {
   return true;
 }
 
-// The columns: their names in the header row, and their widths.
-static const char* const names[9] = {"Adresse", "Identit\xc3\xa4t", "Benutzer",
-                                     "Zeit",    "Anfrage",          "Status",
-                                     "Bytes",   "Verweis",          "Browser"};
-static const int widths[9] = {16, 10, 12, 28, 50, 8, 10, 40, 60};
+// --- The time ---------------------------------------------------------------
+
+// Days from 1970-01-01 to the date (proleptic Gregorian), by counting in
+// eras of 400 years from March, so that the leap day ends a year: each era
+// has 146097 days, and a year's day from March 1 is (153 * m + 2) / 5 + d - 1
+// for m counted from March as 0. 2026-12-07: the year from March is 2026,
+// era 5, year 26 of it, day 281 (December is month 9 from March:
+// (153 * 9 + 2) / 5 = 275, plus 6), so 5 * 146097 + 26 * 365 + 6 + 281 -
+// 719468 = 20794.
+static int64_t civil(int y, int m, int d) {
+  y -= m <= 2;
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+static bool leap(int y) {
+  return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+}
+
+static int digits(const unsigned char* p, int n) {
+  int v = 0;
+  for (int i = 0; i < n; i++) {
+    if (p[i] < '0' || p[i] > '9')
+      return -1;
+    v = v * 10 + (p[i] - '0');
+  }
+  return v;
+}
+
+bool stamp(const unsigned char* p, size_t n, int64_t* days, int* seconds) {
+  static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (n != 28 || p[0] != '[' || p[3] != '/' || p[7] != '/' || p[12] != ':' || p[15] != ':' ||
+      p[18] != ':' || p[21] != ' ' || (p[22] != '+' && p[22] != '-') || p[27] != ']')
+    return false;
+  int month = 0;
+  while (month < 12 && memcmp(months + 3 * month, p + 4, 3) != 0)
+    month++;
+  int day = digits(p + 1, 2), year = digits(p + 8, 4), hour = digits(p + 13, 2);
+  int minute = digits(p + 16, 2), second = digits(p + 19, 2);
+  int zh = digits(p + 23, 2), zm = digits(p + 25, 2);
+  if (month == 12 || day < 1 || year < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 59 || zh < 0 || zh > 23 || zm < 0 || zm > 59)
+    return false;
+  if (day > lengths[month] + (month == 1 && leap(year)))
+    return false;
+  if (year < 1900 || (year == 1900 && month < 2))  // before 1900-03-01
+    return false;
+  *days = civil(year, month + 1, day) - civil(1899, 12, 30);
+  *seconds = hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+// The value of a time cell as text: the serial nearest to the day and the
+// fraction of it, in the shortest form that reads back as that double,
+// which every reader shows as that second (2026-12-07 10:00:00 is
+// 46363.416666666664). Lines of a log share their second often: the
+// last field and its text are kept, and the same field is not written
+// again.
+struct timetext {
+  unsigned char field[28];
+  char text[32];
+  size_t length;
+};
+
+static char* serial(char* out, timetext* c, const unsigned char* p, int64_t days, int seconds) {
+  if (c->length == 0 || memcmp(c->field, p, 28) != 0) {
+    double v = (double)days + seconds / 86400.0;
+    c->length = (size_t)(std::to_chars(c->text, c->text + sizeof c->text, v).ptr - c->text);
+    memcpy(c->field, p, 28);
+  }
+  return std::copy(c->text, c->text + c->length, out);
+}
+
+// --- Rows ------------------------------------------------------------------
+
+// The columns: their names in the header row, and their widths. The time is
+// two columns, Zeit and Zone, where it is a date; every other field one.
+constexpr int COLUMNS = 10;
+static const char* const names[COLUMNS] = {"Adresse", "Identit\xc3\xa4t", "Benutzer", "Zeit",
+                                           "Zone",    "Anfrage",          "Status",   "Bytes",
+                                           "Verweis", "Browser"};
+static const int widths[COLUMNS] = {16, 10, 12, 19, 7, 50, 8, 10, 40, 60};
 
 static bool blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r';
@@ -340,19 +423,32 @@ static char* begincell(char* out, const rowstart& r, int column) {
 
 // Appends the row of one line to xml, the row numbered place (from 1) in
 // its sheet; false where there is no memory.
-static bool addrow(buffer* xml, const row& r, int64_t place) {
+static bool addrow(buffer* xml, const row& r, int64_t place, timetext* c) {
   const unsigned char* p = (const unsigned char*)r.at;
   size_t n = r.length;
   const unsigned char *starts[9], *ends[9];
   split(p, (const unsigned char*)r.scanned, n, starts, ends);
-  if (!grow(xml, WIDEST * n + 9 * (sizeof KEPT + sizeof ENDTEXT + 32) + 48))
+  if (!grow(xml, WIDEST * n + COLUMNS * (sizeof KEPT + sizeof ENDTEXT + 32) + 48))
     return false;
   char* out = xml->data + xml->used;
   rowstart at;
   out = beginrow(out, &at, place);
   for (int i = 0; i < 9; i++) {
+    int column = i < 4 ? i : i + 1;  // Zone after Zeit
     unquote(&starts[i], &ends[i]);
-    out = begincell(out, at, i);
+    out = begincell(out, at, column);
+    int64_t days;
+    int seconds;
+    if (i == 3 && stamp(starts[i], (size_t)(ends[i] - starts[i]), &days, &seconds)) {
+      out = literal(out, " s=\"2\"><v>");
+      out = serial(out, c, starts[i], days, seconds);
+      out = literal(out, "</v></c>");
+      out = begincell(out, at, 4);
+      out = literal(out, TEXT);
+      out = std::copy(starts[i] + 22, starts[i] + 27, out);  // the offset as written
+      out = literal(out, ENDTEXT);
+      continue;
+    }
     if ((i == 5 || i == 6) && number(starts[i], ends[i])) {
       out = literal(out, "><v>");
       out = (char*)memcpy(out, starts[i], (size_t)(ends[i] - starts[i])) + (ends[i] - starts[i]);
@@ -381,11 +477,11 @@ static std::string prologue(int sheet) {
   s += sheet == 1 ? " tabSelected=\"1\">" : ">";
   s += "<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"
        "<selection pane=\"bottomLeft\"/></sheetView></sheetViews><cols>";
-  for (int i = 0; i < 9; i++)
+  for (int i = 0; i < COLUMNS; i++)
     s += "<col min=\"" + std::to_string(i + 1) + "\" max=\"" + std::to_string(i + 1) +
          "\" width=\"" + std::to_string(widths[i]) + "\" customWidth=\"1\"/>";
   s += "</cols><sheetData><row r=\"1\">";
-  for (int i = 0; i < 9; i++)
+  for (int i = 0; i < COLUMNS; i++)
     s += std::string("<c r=\"") + (char)('A' + i) + "1\" s=\"1\"" + TEXT + names[i] + ENDTEXT;
   return s + "</row>";
 }
@@ -393,7 +489,7 @@ static std::string prologue(int sheet) {
 // The end of a sheet of the given rows below its header: the filter over
 // its columns.
 static std::string epilogue(int64_t rows) {
-  return "</sheetData><autoFilter ref=\"A1:I" + std::to_string(rows + 1) + "\"/></worksheet>";
+  return "</sheetData><autoFilter ref=\"A1:J" + std::to_string(rows + 1) + "\"/></worksheet>";
 }
 
 static std::string sheetname(int sheet) {
@@ -418,6 +514,7 @@ struct segment {
 
 struct sheetpart {
   packer* pk;
+  timetext time;  // the last time written, and its text
   buffer xml;     // XML not deflated yet
   buffer packed;  // the deflated pieces of the block
   std::vector<segment> segments;
@@ -482,7 +579,7 @@ static void make(sheetpart* p, int64_t first, const row* rows, size_t n) {
       if (starts)
         append(p, prologue(p->segments.back().sheet));
     }
-    p->failed |= !addrow(&p->xml, *r, number % PERSHEET + 2);  // below the header row
+    p->failed |= !addrow(&p->xml, *r, number % PERSHEET + 2, &p->time);  // below the header
     if (p->xml.used >= CHUNK)
       drain(p, MORE);
     number++;
@@ -705,7 +802,7 @@ static void parts(workbook* b, int64_t rows) {
     sheets += "\" r:id=\"rId" + n + "\"/>";
     int64_t held = i < b->sheets ? PERSHEET : rows - (int64_t)(i - 1) * PERSHEET;
     names += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(i - 1) +
-             "\" hidden=\"1\">'" + sheetname(i) + "'!$A$1:$I$" + std::to_string(held + 1) +
+             "\" hidden=\"1\">'" + sheetname(i) + "'!$A$1:$J$" + std::to_string(held + 1) +
              "</definedName>";
     links += "<Relationship Id=\"rId" + n + "\" Type=\"" + RELS;
     links += "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
@@ -724,15 +821,19 @@ static void parts(workbook* b, int64_t rows) {
              "/styles\" Target=\"styles.xml\"/></Relationships>");
   stored(b, "xl/styles.xml",
          std::string(XML) + "<styleSheet xmlns=\"" + MAIN +
-             "\"><fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
+             "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" "
+             "formatCode=\"dd.mm.yyyy hh:mm:ss\"/></numFmts><fonts count=\"2\"><font><sz "
+             "val=\"11\"/><name val=\"Calibri\"/></font>"
              "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
              "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
              "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
              "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border>"
              "</borders><cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
-             "borderId=\"0\"/></cellStyleXfs><cellXfs count=\"2\"><xf numFmtId=\"0\" fontId=\"0\" "
+             "borderId=\"0\"/></cellStyleXfs><cellXfs count=\"3\"><xf numFmtId=\"0\" fontId=\"0\" "
              "fillId=\"0\" borderId=\"0\" xfId=\"0\"/><xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" "
-             "borderId=\"0\" xfId=\"0\" applyFont=\"1\"/></cellXfs><cellStyles count=\"1\">"
+             "borderId=\"0\" xfId=\"0\" applyFont=\"1\"/><xf numFmtId=\"164\" fontId=\"0\" "
+             "fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+             "applyNumberFormat=\"1\"/></cellXfs><cellStyles count=\"1\">"
              "<cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles></styleSheet>");
 }
 

@@ -1,10 +1,10 @@
 // The workbook: where the accepted lines go when the target's name ends in
-// .xlsx. Each line becomes a row of nine cells, one for each field, in an
-// Office Open XML workbook that a spreadsheet opens by a double click with
-// every cell as it should be: text as text, never a formula, Status and
-// Bytes as numbers. The conversion drives it a block at a time; each
-// worker makes and deflates the rows of its own blocks, and the blocks are
-// written in their order.
+// .xlsx. Each line becomes a row of cells, one for each field and one for
+// the time's zone, in an Office Open XML workbook that a spreadsheet opens
+// by a double click with every cell as it should be: text as text, never a
+// formula, the time as a date where it is one, Status and Bytes as numbers. The conversion drives
+// it a block at a time; each worker makes and deflates the rows of its own blocks, and the blocks
+// are written in their order.
 #ifndef ZETTRIK_BOOK_H
 #define ZETTRIK_BOOK_H
 
@@ -27,6 +27,13 @@ struct row {
   const char* scanned;
   size_t length;
 };
+
+// Whether the n bytes at p are a time as web servers write it for the
+// combined format, [07/Dec/2026:10:00:00 +0100], of a day that exists
+// from 1900-03-01 on (before it the 1900 date system of spreadsheets is
+// wrong): then *days is the day, counted from 1899-12-30 as spreadsheets
+// count, and *seconds the time of that day, as written, the offset aside.
+bool stamp(const unsigned char* p, size_t n, int64_t* days, int* seconds);
 
 // A workbook written into file as the rows come, or nullptr where there is
 // no memory for it. Nothing is written yet.
