@@ -14,6 +14,7 @@ byte of Windows-1252, control bytes.
 Exits 77 (skipped) where Calc, openpyxl or sqlite3 is missing; scripts/check
 installs them.
 """
+import datetime
 import os
 import re
 import shutil
@@ -146,12 +147,21 @@ class Calc(Case):
                 for row in book.active.iter_rows()]
         want = [HEADER] + cells(log)
         self.assertEqual(want, rows)
-        kinds = [["n" if isinstance(v, int) else "s" for v in row] for row in want]
+        kinds = [["n" if isinstance(v, int) else "d" if isinstance(v, datetime.datetime) else "s"
+                  for v in row] for row in want]
         self.assertEqual(kinds, [[c.data_type for c in row] for row in book.active.iter_rows()])
 
 
 @unittest.skipUnless(PROGRAM and shutil.which("ssconvert") and shutil.which("xlsx2csv") and openpyxl,
                      "needs the program, gnumeric, xlsx2csv and openpyxl")
+def written(value, dates):
+    """A cell's value as a reader writes it into a CSV file: a date in the
+    given format, nothing for an empty cell."""
+    if isinstance(value, datetime.datetime):
+        return value.strftime(dates)
+    return "" if value is None else str(value)
+
+
 class OtherReaders(Case):
     """The sample's workbook in readers that need every row and cell to
     carry its reference: Gnumeric (whose own workbook of it openpyxl reads)
@@ -166,6 +176,7 @@ class OtherReaders(Case):
                        check=True, stdout=subprocess.DEVNULL)
 
     def test_gnumeric_reads_every_cell(self):
+        # Gnumeric writes a date in a CSV file in its own form, to the second.
         # Gnumeric shows the forms _xHHHH_ as they stand.
         import csv
         import io
@@ -175,16 +186,17 @@ class OtherReaders(Case):
         self.assertEqual((0, b""), (p.returncode, p.stdout))
         with open(out, encoding="utf-8", newline="") as f:
             rows = list(csv.reader(f))
-        self.assertEqual([[escaped(v) if isinstance(v, str) else str(v) for v in row]
-                          for row in self.want], rows)
+        self.assertEqual([[escaped(v) if isinstance(v, str) else written(v, "%Y/%m/%d %H:%M:%S")
+                           for v in row] for row in self.want], rows)
 
     def test_xlsx2csv_reads_every_cell(self):
         import csv
         import io
+        # It shows a date in the cell's own format, dd.mm.yyyy hh:mm:ss.
         p = subprocess.run(["xlsx2csv", "--escape", self.book], stdout=subprocess.PIPE, check=True,
                            timeout=300)
         rows = list(csv.reader(io.StringIO(p.stdout.decode("utf-8"), newline="")))
-        self.assertEqual([[str(v) for v in row] for row in self.want],
+        self.assertEqual([[written(v, "%d.%m.%Y %H:%M:%S") for v in row] for row in self.want],
                          [[unescape(v) for v in row] for row in rows])
 
 

@@ -373,6 +373,46 @@ class Conversion(Case):
         self.write("hostile.log", hostile)
         self.assertEqual(self.converted(7, 0, "hostile.log", "f.xlsx"), self.run_in("hostile.log", "f.xlsx"))
         self.assertEqual([("Zugriffe", [HEADER] + cells(hostile))], workbook(self.read("f.xlsx")))
+        import io
+        # Zeit is a date where it has exactly the form servers write, of a
+        # day that exists from 1900-03-01 on; its value the serial of the
+        # local time as written, Zone the offset as written. Every other
+        # Zeit stays text, and Zone empty. Each with its serial, by hand.
+        times = [(b"[15/%s/2026:13:45:30 +0100]" % m.encode(), v) for m, v in (
+            ("Jan", 46037.57326388889), ("Feb", 46068.57326388889), ("Mar", 46096.57326388889),
+            ("Apr", 46127.57326388889), ("May", 46157.57326388889), ("Jun", 46188.57326388889),
+            ("Jul", 46218.57326388889), ("Aug", 46249.57326388889), ("Sep", 46280.57326388889),
+            ("Oct", 46310.57326388889), ("Nov", 46341.57326388889), ("Dec", 46371.57326388889))]
+        times += [(b"[29/Feb/2024:00:00:00 -0500]", 45351.0), (b"[01/Mar/1900:00:00:00 +0000]", 61.0),
+                  (b"[31/Dec/9999:23:59:59 +2359]", 2958465.999988426),
+                  (b"[07/Dec/2026:10:00:00 +0100]", 46363.416666666664),
+                  (b"[28/Feb/2023:23:59:59 -2300]", 44985.99998842592)]
+        texts = [b"[29/Feb/2023:00:00:00 +0100]", b"[28/Feb/1900:12:00:00 +0100]",
+                 b"[31/Apr/2026:10:00:00 +0100]", b"[07/Dec/2026:24:00:00 +0100]",
+                 b"[07/Dec/2026:10:00:60 +0100]", b"[07/Dec/2026:10:60:00 +0100]",
+                 b"[07/dec/2026:10:00:00 +0100]", b"[07/Dez/2026:10:00:00 +0100]",
+                 b"[07/Dec/2026:10:00:00 +2400]", b"[07/Dec/2026:10:00:00 +0160]",
+                 b"[07/Dec/2026:10:00:00 *0100]", b"[7/Dec/2026:10:00:00 +0100]",
+                 b"[007/Dec/2026:10:00:00 +0100]", b"[07/Dec/2026:10:00:00.123 +0100]",
+                 b"[00/Dec/2026:10:00:00 +0100]", b"[07/Dec/2026:10:00:00  0100]"]
+        lines = b"".join(GOOD.replace(b"[07/Dec/2026:10:00:00 +0100]", t) for t, _ in times) + \
+            b"".join(GOOD.replace(b"[07/Dec/2026:10:00:00 +0100]", t) for t in texts) + \
+            GOOD.replace(b"- - [07/Dec/2026:10:00:00 +0100]", b"- [x] 07/Dec/2026:10:00:00+0100")
+        self.write("times.log", lines)
+        count = len(times) + len(texts) + 1
+        self.assertEqual(self.converted(count, 0, "times.log", "g.xlsx"), self.run_in("times.log", "g.xlsx"))
+        rows = workbook(self.read("g.xlsx"))[0][1][1:]
+        self.assertEqual([HEADER] + cells(lines), workbook(self.read("g.xlsx"))[0][1])
+        import datetime
+        self.assertEqual([datetime.datetime] * len(times), [type(r[3]) for r in rows[:len(times)]])
+        self.assertEqual([t[22:27].decode() for t, _ in times], [r[4] for r in rows[:len(times)]])
+        self.assertEqual([t.decode() for t in texts] + ["07/Dec/2026:10:00:00+0100"],
+                         [r[3] for r in rows[len(times):]])
+        self.assertEqual([None] * (len(texts) + 1), [r[4] for r in rows[len(times):]])
+        import zipfile
+        sheet = zipfile.ZipFile(io.BytesIO(self.read("g.xlsx"))).read("xl/worksheets/sheet1.xml")
+        serials = re.findall(rb'<c r="D\d+" s="2"><v>([^<]*)</v></c>', sheet)
+        self.assertEqual([v for _, v in times], [float(v) for v in serials])
         # Each sheet's size is known only after it: its local header has a
         # zip64 extra field and says so (version 4.5), and the data
         # descriptor after it holds 8-byte sizes, those of the directory.

@@ -30,8 +30,28 @@ def reference(log):
 
 # A workbook's header row, and the characters of Windows-1252 for 0x80 to
 # 0x9F (the five it leaves out keep their code point).
-HEADER = ["Adresse", "Identität", "Benutzer", "Zeit", "Anfrage", "Status", "Bytes", "Verweis",
-          "Browser"]
+HEADER = ["Adresse", "Identität", "Benutzer", "Zeit", "Zone", "Anfrage", "Status", "Bytes",
+          "Verweis", "Browser"]
+MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
+
+
+def when(field):
+    """The time that a Zeit field of the form [07/Dec/2026:10:00:00 +0100]
+    stands for, as the server's clock shows it, and its offset; None where
+    the field is not exactly of that form, of a day that exists, from
+    1900-03-01 on."""
+    import datetime
+    m = re.fullmatch(rb"\[(\d\d)/([A-Z][a-z]{2})/(\d{4}):(\d\d):(\d\d):(\d\d) ([+-])(\d\d)(\d\d)\]", field)
+    if not m or m.group(2).decode() not in MONTHS or int(m.group(8)) > 23 or int(m.group(9)) > 59:
+        return None
+    try:
+        t = datetime.datetime(int(m.group(3)), MONTHS.index(m.group(2).decode()) + 1, int(m.group(1)),
+                              int(m.group(4)), int(m.group(5)), int(m.group(6)))
+    except ValueError:  # no such day, hour, minute or second
+        return None
+    if t < datetime.datetime(1900, 3, 1):
+        return None
+    return t, field[22:27].decode()
 CP1252 = {c: bytes([c]).decode("cp1252", "ignore") or chr(c) for c in range(0x80, 0xa0)}
 
 
@@ -57,7 +77,9 @@ def cells(log):
     """The rows that a workbook holds for a log, by the rules stated once
     more: the fields of each accepted line, without the quotes around a
     quoted one, Status and Bytes as numbers where they are plain integers
-    of at most 15 digits without a leading zero."""
+    of at most 15 digits without a leading zero, Zeit as a datetime with
+    its offset in Zone where it is a time of the right form (a text and
+    None otherwise)."""
     rows = []
     for line in log.split(b"\n")[:-1]:
         if line.endswith(b"\r"):
@@ -80,7 +102,10 @@ def cells(log):
             if len(f) >= 2 and f[:1] == f[-1:] == b'"':
                 f = f[1:-1]
             plain = f.isdigit() and len(f) <= 15 and (f[:1] != b"0" or f == b"0")
-            row.append(int(f) if i in (5, 6) and plain else decoded(f))
+            if i == 3:  # Zeit, and Zone after it
+                row += list(when(f)) if when(f) else [decoded(f), None]
+            else:
+                row.append(int(f) if i in (5, 6) and plain else decoded(f))
         rows.append(row)
     return rows
 
@@ -121,14 +146,30 @@ def workbook(data, only=None):
             sheets.append((name, None))
             continue
         rows = []
-        for row in ElementTree.fromstring(book.read("xl/worksheets/sheet%d.xml" % (i + 1))).iter(main + "row"):
-            cells = []
+        for number, row in enumerate(ElementTree.fromstring(
+                book.read("xl/worksheets/sheet%d.xml" % (i + 1))).iter(main + "row")):
+            assert row.get("r") == str(number + 1), (row.get("r"), number)
+            cells = [None] * len(HEADER)
             for c in row.iter(main + "c"):
                 assert c.find(main + "f") is None, "a formula"
+                ref = re.fullmatch(r"([A-J])(\d+)", c.get("r"))
+                assert ref and ref.group(2) == row.get("r"), c.get("r")
+                column = ord(ref.group(1)) - ord("A")
                 if c.get("t") == "inlineStr":
-                    cells.append(unescape("".join(t.text or "" for t in c.iter(main + "t"))))
+                    cells[column] = unescape("".join(t.text or "" for t in c.iter(main + "t")))
+                elif c.get("s") == "2":  # a date: its serial read back to the second
+                    cells[column] = moment(c.find(main + "v").text)
                 else:
-                    cells.append(int(c.find(main + "v").text))
+                    cells[column] = int(c.find(main + "v").text)
             rows.append(cells)
         sheets.append((name, rows))
     return sheets
+
+
+def moment(serial):
+    """The time of a date serial of the 1900 system, which must be a whole
+    second, read as a reader of doubles reads it."""
+    import datetime
+    seconds = float(serial) * 86400
+    assert abs(seconds - round(seconds)) < 1e-3, serial
+    return datetime.datetime(1899, 12, 30) + datetime.timedelta(seconds=round(seconds))

@@ -79,7 +79,7 @@ endif()
 # test, over the seeds in fuzz/corpus and what it finds in the build tree.
 if(ZETTRIK_FUZZ)
   target_compile_options(zettrik_core PUBLIC -fsanitize=fuzzer-no-link)
-  set(fuzzers scan convert)
+  set(fuzzers scan convert time)
   if(ZETTRIK_HAS_ZLIB)
     list(APPEND fuzzers inflate)  # it compresses its inputs with zlib
   endif()
