@@ -3,7 +3,6 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include "pack.h"
 
@@ -28,7 +27,6 @@ void freepacker(packer* p) {
 void restart(packer* p) {
   isal_deflate_init(&p->z);
   p->z.level = 1;
-  memset(p->level, 0, sizeof p->level);
   p->z.level_buf = p->level;
   p->z.level_buf_size = sizeof p->level;
 }
