@@ -34,6 +34,16 @@ with open(PROGRAM, "rb") as f:
     SANITIZED = any(name in f.read() for name in (b"__asan_init", b"__tsan_init"))
 # Wine hands a program its own path as Windows sees it.
 INVOKED = "Z:" + PROGRAM.replace("/", "\\") if WINDOWS and EMULATOR else PROGRAM
+# Wine's server ends three seconds after its last program, and the next
+# program starts it again with Wine's own services, whose standard error is
+# the program's: a service that faults as it starts (seen now and then under
+# load) printed its page fault into the error output of a run that went
+# right. Kept running for the length of the suite, it starts them once.
+if WINDOWS and EMULATOR and os.path.basename(EMULATOR[-1]).startswith("wine"):
+    server = os.path.join(os.path.dirname(EMULATOR[-1]), "wineserver")
+    if os.path.exists(server):
+        subprocess.run(EMULATOR[:-1] + [server, "-p60"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 BANNER = re.compile(rb"Zettrik - EXPERIMENTELLE Version \(Build [A-Z][a-z]{2} [ 0-9][0-9] "
                     rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\n[ -~]+\r?\n")
