@@ -1326,7 +1326,7 @@ class Huge(Case):
         rows, tail = self.sheet(zipfile.ZipFile(self.path("a.xlsx")), 1)
         self.assertEqual(1 + 1048575, rows)
         self.assertIn(b"<t>10.0.0.2</t>", tail)
-        self.assertIn(b'<autoFilter ref="A1:I1048576"/></worksheet>', tail)
+        self.assertIn(b'<autoFilter ref="A1:J1048576"/></worksheet>', tail)
         self.assertEqual([("Zugriffe", None), ("Zugriffe 2", [HEADER] + cells(GOOD * 11))],
                          workbook(self.read("a.xlsx"), only={2}))
 
@@ -1339,7 +1339,7 @@ class Huge(Case):
                 chunk = f.read(1 << 20)
                 if not chunk:
                     break
-                rows += (tail + chunk).count(b"<row>") - tail.count(b"<row>")
+                rows += (tail + chunk).count(b"<row r=") - tail.count(b"<row r=")
                 tail = (tail + chunk)[-600:]
         return rows, tail
 
@@ -1364,9 +1364,11 @@ class Huge(Case):
         self.assertGreater(info.file_size, 0xffffffff)
         rows, tail = self.sheet(book, 1)
         self.assertEqual(1 + count, rows)
-        self.assertIn(b'<autoFilter ref="A1:I%d"/></worksheet>' % (count + 1), tail)
+        self.assertIn(b'<autoFilter ref="A1:J%d"/></worksheet>' % (count + 1), tail)
         with open(self.path("a.xlsx"), "rb") as f:
-            f.seek(info.header_offset + 30 + len(info.filename) + info.compress_size)
+            f.seek(info.header_offset + 26)
+            name, extra = struct.unpack("<HH", f.read(4))
+            f.seek(info.header_offset + 30 + name + extra + info.compress_size)
             self.assertEqual((0x08074b50, info.CRC, info.compress_size, info.file_size),
                              struct.unpack("<IIQQ", f.read(24)))
 
