@@ -52,7 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string piece = log.substr(log.size() * i / frames, log.size() / frames + frames);
       if (std::string(c.format) == "gzip")
         file += gz(piece, 1 + (int)i * 4, i % 2 ? 31 ^ flags : flags);
-      else
+#ifdef ZETTRIK_ZSTD
+      else if (i % 2 && std::string(c.format) == "zstd")  // its skippable frame is a frame too
+        ends.push_back({file.size() + skippable("index").size(), before});
+#endif
+      if (std::string(c.format) != "gzip")
         file += i % 2 ? c.high(piece) : c.low(piece);
       before += piece;
       for (size_t zeros = 0; zeros <= c.padding.size(); zeros += 4)
@@ -63,16 +67,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[1] != 0) {
       file.resize(file.size() * data[1] / 256);  // cut short
       for (auto& e : ends)
-        if (e.first == file.size() && data[2] == 0)
+        if (e.first == file.size())
           plain = &e.second;  // cut where a frame ends: a shorter log, whole
     }
-    if (data[2] != 0 && !file.empty())
+    bool turned = data[2] != 0 && !file.empty();
+    if (turned)
       file[data[2] * 7919u % file.size()] ^= (char)(1 << (data[2] % 8));
     bool cut = plain != &whole;
     result shorter = cut ? run(*plain) : result();
     for (int twice = 0; twice < 2; twice++) {
       result r = twice == 0 ? through(file, c.open) : feed(file, 0, c.open, 1 + size % 23);
-      if (cut && (r.unread || r.csv != shorter.csv))
+      // Cut where a frame ends, the frames before give a shorter log; with
+      // a bit turned too, the damage is found, or the bit was in a field
+      // that nothing checks (a gzip header's time).
+      if (cut && !(turned && r.unread) && (r.unread || r.csv != shorter.csv))
         fail("cut where a frame ends, but not what the frames before give:", c.name, "");
       if (!cut)
         seen.push_back({&c, r});

@@ -44,7 +44,14 @@ static bool shorter(int fd, int64_t taken) {
 // read of it is a read error. (A file that has grown again past that point
 // by then is not noticed.)
 long take(input* in, void* buf, size_t n) {
-  long got = sysread(in->fd, buf, n);
+  // A signal that has a handler ends a read that waits on a pipe early,
+  // with nothing read: that is no failure of the log. (The program sets no
+  // such handler; a host that runs it in-process may, as the fuzzers'
+  // driver does with its timer.)
+  long got;
+  do
+    got = sysread(in->fd, buf, n);
+  while (got < 0 && errno == EINTR);
   if (got > 0)
     in->taken += got;
   if (got < 0)
