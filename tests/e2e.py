@@ -31,7 +31,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EOL = b"\r\n" if WINDOWS else b"\n"
 # A program built with a sanitizer maps terabytes of shadow memory at start.
 with open(PROGRAM, "rb") as f:
-    SANITIZED = any(name in f.read() for name in (b"__asan_init", b"__tsan_init"))
+    BINARY = f.read()
+SANITIZED = b"__asan_init" in BINARY or b"__tsan_init" in BINARY
+del BINARY
 # Wine hands a program its own path as Windows sees it.
 INVOKED = "Z:" + PROGRAM.replace("/", "\\") if WINDOWS and EMULATOR else PROGRAM
 # Wine's server ends three seconds after its last program, and the next
