@@ -1,7 +1,7 @@
 // Where the conversion's bytes come from. The conversion knows only this
 // interface: the log as it is on its descriptor is one source, the log
-// decoded from gzip, zstd, xz or bzip2 another, and the conversion cannot
-// tell them apart.
+// decoded from gzip, zstd, xz, lzma, lzip or bzip2 another, and the
+// conversion cannot tell them apart.
 #ifndef ZETTRIK_INPUT_H
 #define ZETTRIK_INPUT_H
 
@@ -56,8 +56,9 @@ long take(input* in, void* buf, size_t n);
 bool compressed(const unsigned char* p, size_t n);
 
 // The decoders, for start() and the tests: each sets in up to decode the
-// bytes of in->head and then of in->fd, a frame after another (gzip's
-// members, xz's and bzip2's streams), as the format's own tool does: the
+// bytes of in->head and then of in->fd, a frame after another (gzip's and
+// lzip's members, xz's and bzip2's streams; lzma's one stream), as the
+// format's own tool does: the
 // zeros that the format allows after a frame are passed over, anything
 // else is damage, as are corrupt data, a wrong checksum, a frame cut short
 // and a decoded log that is itself compressed. Each returns false when
