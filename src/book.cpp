@@ -328,7 +328,7 @@ bool stamp(const unsigned char* p, size_t n, int64_t* days, int* seconds) {
   if (n != 28 || p[0] != '[' || p[3] != '/' || p[7] != '/' || p[12] != ':' || p[15] != ':' ||
       p[18] != ':' || p[21] != ' ' || (p[22] != '+' && p[22] != '-') || p[27] != ']')
     return false;
-  int month = 0;
+  size_t month = 0;
   while (month < 12 && memcmp(months + 3 * month, p + 4, 3) != 0)
     month++;
   int day = digits(p + 1, 2), year = digits(p + 8, 4), hour = digits(p + 13, 2);
@@ -341,7 +341,7 @@ bool stamp(const unsigned char* p, size_t n, int64_t* days, int* seconds) {
     return false;
   if (year < 1900 || (year == 1900 && month < 2))  // before 1900-03-01
     return false;
-  *days = civil(year, month + 1, day) - civil(1899, 12, 30);
+  *days = civil(year, (int)month + 1, day) - civil(1899, 12, 30);
   *seconds = hour * 3600 + minute * 60 + second;
   return true;
 }
