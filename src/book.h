@@ -13,27 +13,13 @@
 #include <stdio.h>
 
 #include "cause.h"
+#include "cells.h"
 
 struct workbook;
 struct sheetpart;
 
 // The rows a sheet holds below its header row; past them the next sheet.
 constexpr int64_t PERSHEET = 1048575;
-
-// One accepted line without its line end: as the log has it, and as the
-// scan left it, its separators turned into semicolons.
-struct row {
-  const char* at;
-  const char* scanned;
-  size_t length;
-};
-
-// Whether the n bytes at p are a time as web servers write it for the
-// combined format, [07/Dec/2026:10:00:00 +0100], of a day that exists
-// from 1900-03-01 on (before it the 1900 date system of spreadsheets is
-// wrong): then *days is the day, counted from 1899-12-30 as spreadsheets
-// count, and *seconds the time of that day, as written, the offset aside.
-bool stamp(const unsigned char* p, size_t n, int64_t* days, int* seconds);
 
 // A workbook written into file as the rows come, or nullptr where there is
 // no memory for it. Nothing is written yet.

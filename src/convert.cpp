@@ -287,7 +287,7 @@ static void tabulate(worker* w, block* b) {
       char* next = ends[i].next;
       size_t length = next - line;
       bool cr = length > 1 && next[-2] == '\r';
-      row r = {w->copy + (line - b->start), line, length - 1 - cr};
+      row r = {w->copy + (line - b->start), line, length - 1 - cr, b->lines};
       b->lines++;
       if (ends[i].shaped && length - (CRLF && cr) <= LONGEST && fits(r.at, r.length))
         w->rows[w->count++] = r;
