@@ -121,6 +121,15 @@ static void worded(const cause& c, char* out, size_t n) {
     case DICTIONARY:
       snprintf(out, n, "Die %s-Daten verlangen ein Woerterbuch ueber 256 MiB", f);
       return;
+    case NOTFILE:
+      snprintf(out, n, "Eine Datenbank braucht eine gewoehnliche Datei, keine Pipe und kein Geraet");
+      return;
+    case DATABASE:
+      snprintf(out, n, "SQLite meldet: %s", c.format ? c.format : "unbekannter Fehler");
+      return;
+    case NODATABASE:
+      snprintf(out, n, "Dieses Programm ist ohne SQLite gebaut und schreibt keine Datenbanken");
+      return;
     default:
       snprintf(out, n, "Unbekannt");
   }

@@ -26,13 +26,16 @@ enum {
   TRAILING,    // bytes after the last frame that are no frame
   WINDOW,      // a zstd frame asks for a window over the limit
   DICTIONARY,  // an LZMA stream asks for a dictionary over the limit
+  NOTFILE,     // a database target that is no file (a pipe, a FIFO, a device)
+  DATABASE,    // SQLite failed, in the words of format
+  NODATABASE,  // a database target, and a program built without SQLite
 };
 
 struct cause {
   int kind;
   int err;             // SYSTEM: errno; on Windows a system error code where win is set
   bool win;            // err is a Windows system error code, not errno
-  const char* format;  // the format's name, for NOTREAD, TWICE and damage
+  const char* format;  // the format's name, for NOTREAD, TWICE and damage; SQLite's words
   int64_t at;          // the bytes of the log taken when it was noticed
 };
 

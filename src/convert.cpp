@@ -132,6 +132,7 @@ struct worker {
   row* rows;     // room for the rows of a whole block
   size_t count;  // the rows there
   sheetpart* part;
+  basepart* values;
 };
 
 // One block, as a worker has read it.
@@ -147,7 +148,7 @@ struct block {
 
 static void work(worker* w);
 static void tabulate(worker* w, block* b);
-static int64_t tally(shared* s, int64_t number, size_t rows);
+static int64_t tally(shared* s, const block* b, size_t rows, int64_t* lines);
 static bool fetch(shared* s, char* buf, block* b);
 static void start(worker* w);
 static void put(shared* s, block* b, iovec* runs, const char* p, size_t n);
@@ -161,7 +162,7 @@ int64_t convert(input* in, output* out, bool* unread) {
   char* first;  // the first page in mem
   shared s;
   worker w[2];
-  bool book = out->book != nullptr;
+  bool book = out->book != nullptr, base = out->base != nullptr;
 
   *unread = false;
   bool tables = true;
@@ -169,17 +170,19 @@ int64_t convert(input* in, output* out, bool* unread) {
     k.ends = (ending*)malloc(ROOM * sizeof(ending));
     k.runs = (iovec*)malloc(RUNS * sizeof(iovec));
     tables = tables && k.ends && k.runs;
-    k.copy = book ? (char*)malloc(HEAD + BLOCK) : nullptr;
+    k.copy = book || base ? (char*)malloc(HEAD + BLOCK) : nullptr;
     k.part = book ? newpart() : nullptr;
+    k.values = base ? newbasepart() : nullptr;
     // An accepted line has at least 17 bytes (8 separators, 6 quotes, 2
     // brackets and its line feed): the rows of a block never outgrow this.
-    k.rows = book ? (row*)malloc(((HEAD + BLOCK) / 17 + 1) * sizeof(row)) : nullptr;
+    k.rows = book || base ? (row*)malloc(((HEAD + BLOCK) / 17 + 1) * sizeof(row)) : nullptr;
   }
   // Without the memory for its buffers, a log counts as one that cannot be
   // read.
   bool room =
       mem && tables &&
-      (!book || (w[0].copy && w[1].copy && w[0].part && w[1].part && w[0].rows && w[1].rows));
+      (!book || (w[0].part && w[1].part)) && (!base || (w[0].values && w[1].values)) &&
+      (!(book || base) || (w[0].copy && w[1].copy && w[0].rows && w[1].rows));
   if (room) {
     first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
     s.in = in;
@@ -204,6 +207,7 @@ int64_t convert(input* in, output* out, bool* unread) {
     free(k.copy);
     free(k.rows);
     freepart(k.part);
+    freebasepart(k.values);
   }
   free(mem);
   if (!room)
@@ -225,7 +229,7 @@ static void work(worker* w) {
   while (fetch(s, w->buf, &b)) {
     if (w->spare != nullptr && b.number >= 1)
       start(w);
-    if (s->out->book) {
+    if (s->out->book || s->out->base) {
       tabulate(w, &b);
       spin(b.lines);
       passturn(s, &b);
@@ -289,7 +293,8 @@ static void tabulate(worker* w, block* b) {
       bool cr = length > 1 && next[-2] == '\r';
       row r = {w->copy + (line - b->start), line, length - 1 - cr, b->lines};
       b->lines++;
-      if (ends[i].shaped && length - (CRLF && cr) <= LONGEST && fits(r.at, r.length))
+      if (ends[i].shaped && length - (CRLF && cr) <= LONGEST &&
+          (s->out->book == nullptr || fits(r.at, r.length)))
         w->rows[w->count++] = r;
       else
         b->faulty++;
@@ -297,20 +302,30 @@ static void tabulate(worker* w, block* b) {
     }
     p = stop;
   }
-  int64_t first = tally(s, b->number, w->count);
-  makerows(w->part, first, w->rows, w->count);
+  int64_t lines;
+  int64_t first = tally(s, b, w->count, &lines);
+  if (s->out->book)
+    makerows(w->part, first, w->rows, w->count);
+  else
+    makevalues(w->values, lines, w->rows, w->count);
   waitturn(s, b->number);
   b->writing = true;
-  writerows(s->out->book, w->part);
+  if (s->out->book)
+    writerows(s->out->book, w->part);
+  else
+    insertrows(s->out->base, w->values);
 }
 
-// Waits until the blocks before this one have counted their rows, and
-// adds this block's; returns the rows before it.
-static int64_t tally(shared* s, int64_t number, size_t rows) {
+// Waits until the blocks before this one have counted their rows and
+// lines, and adds this block's; returns the rows before it, and sets
+// *lines to the lines before it.
+static int64_t tally(shared* s, const block* b, size_t rows, int64_t* lines) {
   std::unique_lock<std::mutex> hold(s->lock);
-  s->written.wait(hold, [&] { return s->tally == number; });
+  s->written.wait(hold, [&] { return s->tally == b->number; });
   int64_t before = s->out->rows;
   s->out->rows += (int64_t)rows;
+  *lines = s->out->lines;
+  s->out->lines += b->lines;
   s->tally++;
   hold.unlock();
   s->written.notify_all();

@@ -151,3 +151,8 @@ int openwrite(const char* path, const char* logname, FILE* log, FILE** target, c
     close(fd);
   return verdict;
 }
+
+bool regular(FILE* f) {
+  struct stat st;
+  return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+}

@@ -284,3 +284,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
   }
   return OPENED;
 }
+
+bool regular(FILE* f) {
+  return GetFileType((HANDLE)_get_osfhandle(_fileno(f))) == FILE_TYPE_DISK;
+}

@@ -63,4 +63,8 @@ FILE* openread(const pathchar* path, cause* why);
 // noted.
 int openwrite(const pathchar* path, const pathchar* logname, FILE* log, FILE** target, cause* why);
 
+// Whether an open file is a file on a disk, which a database needs: no
+// pipe, FIFO or device.
+bool regular(FILE* f);
+
 #endif

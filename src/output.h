@@ -1,5 +1,6 @@
 // Where the accepted lines go: the CSV file, each line byte for byte as the
-// scan leaves it, or a workbook whose cells hold the fields (book.h).
+// scan leaves it, a workbook whose cells hold the fields (book.h), or a
+// database whose rows do (base.h).
 // Chosen once, by the target's name, when it is opened; the conversion
 // writes into either a block at a time, in the order of the blocks.
 #ifndef ZETTRIK_OUTPUT_H
@@ -8,6 +9,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "base.h"
 #include "book.h"
 #include "cause.h"
 
@@ -16,6 +18,8 @@ struct output {
   workbook* book;  // the workbook written into file, or nullptr: the CSV
   int64_t rows;    // the workbook's rows so far
   cause why;       // why writing failed, once it has
+  database* base;  // the database, or nullptr
+  int64_t lines;   // for a database: the lines of the log in the blocks counted
 };
 
 #endif

@@ -163,23 +163,41 @@ static void run(const std::vector<pathname>& names) {
     return;
   }
 
-  // A target named .xlsx becomes a workbook, and every other the CSV. The
-  // workbook is made whenever its file opened, also of no rows where the
-  // log cannot be read: a file of no bytes under that name opens nowhere.
-  // The messages keep their words, "CSV-Datei" included: scripts look for
-  // them.
-  output out = {target, nullptr, 0, because(UNKNOWN)};
-  if (target) {
+  // A target named .xlsx becomes a workbook, one named .sqlite, .sqlite3 or
+  // .db a database, and every other the CSV. The workbook and the database
+  // are made whenever their file opened, also of no rows where the log
+  // cannot be read: a file of no bytes under that name opens nowhere. Where
+  // one cannot be made, nothing is converted. The messages keep their
+  // words, "CSV-Datei" included: scripts look for them.
+  output out = {target, nullptr, 0, because(UNKNOWN), nullptr, 0};
+  bool ready = target != nullptr;  // the target takes the lines
+  bool base = named(csvname, ".sqlite") || named(csvname, ".sqlite3") || named(csvname, ".db");
+  if (target && base) {
+    if (!regular(target)) {
+      note(&out.why, because(NOTFILE));
+    } else {
+#ifdef _WIN32
+      // This run's handle lets no other write, SQLite's included: it is
+      // closed first, and SQLite's own handle then keeps other runs out.
+      fclose(target);
+      target = nullptr;
+#endif
+      out.base = newbase(utf8(csvname).c_str(), &out.why);
+    }
+    ready = out.base != nullptr;
+  } else if (target) {
     // Where the conversion writes through stdio, it hands over runs of lines
     // a few kilobytes long; a large buffer turns them into few large writes.
     // (Some run-times ignore the size unless they are also given the buffer.)
     outbuf = (char*)malloc(1 << 20);
     if (outbuf)
       setvbuf(target, outbuf, _IOFBF, 1 << 20);
-    if (named(csvname, ".xlsx") && (out.book = newbook(target)) == nullptr)
+    if (named(csvname, ".xlsx") && (out.book = newbook(target)) == nullptr) {
       note(&out.why, because(NOMEMORY));  // the workbook could not be made
+      ready = false;
+    }
   }
-  if (source && target) {
+  if (source && ready) {
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
     // A compressed log is decoded as it is read; without the memory for
     // that, it counts as a log that cannot be read.
@@ -196,6 +214,8 @@ static void run(const std::vector<pathname>& names) {
   }
   if (out.book)
     endbook(out.book, out.rows, &out.why);
+  if (out.base)
+    endbase(out.base, &out.why);
 
   if (source == nullptr || unread) {
     say("\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n", from.c_str());
@@ -206,8 +226,9 @@ static void run(const std::vector<pathname>& names) {
 
   // A full disk shows only here: in the error flag of the buffered writes, or
   // in the flush of their last buffer when the file is closed.
-  bool unwritten = target == nullptr || ferror(target) || out.why.kind != UNKNOWN;
+  bool unwritten = opened != OPENED || out.why.kind != UNKNOWN;
   if (target) {
+    unwritten |= ferror(target) != 0;
     unwritable = out.why;
     if (fclose(target) != 0) {
       unwritten = true;

@@ -85,7 +85,7 @@ inline result caught(input* in, FILE* target = nullptr) {
   fflush(stdout);
   int saved = dup(1);
   dup2(fileno(screen), 1);
-  output out = {target, nullptr, 0, because(UNKNOWN)};
+  output out = {target, nullptr, 0, because(UNKNOWN), nullptr, 0};
   r.faulty = convert(in, &out, &r.unread);
   fflush(stdout);
   dup2(saved, 1);
