@@ -94,6 +94,21 @@ static cause failure(sqlite3* db, int rc) {
   return c;
 }
 
+// Runs one statement, false with *why noted where it fails. The system's
+// error is read before the statement is finalized, which forgets it.
+static bool run(sqlite3* db, const char* sql, cause* why) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+  if (rc == SQLITE_OK) {
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    }
+  }
+  if (rc != SQLITE_OK && rc != SQLITE_DONE)
+    note(why, failure(db, rc));
+  sqlite3_finalize(s);
+  return rc == SQLITE_OK || rc == SQLITE_DONE;
+}
+
 database* newbase(const char* path, cause* why) {
   // Without counting its allocations, SQLite takes no lock of its own for
   // each; the call is refused, and changes nothing, once it runs.
@@ -108,12 +123,17 @@ database* newbase(const char* path, cause* why) {
   int rc = sqlite3_open_v2(path, &d->db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
-  for (size_t i = 0; rc == SQLITE_OK && i < sizeof setup / sizeof *setup; i++)
-    rc = sqlite3_exec(d->db, setup[i], nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK)
-    rc = sqlite3_prepare_v2(d->db, INSERT, (int)sizeof INSERT, &d->insert, nullptr);
-  if (rc != SQLITE_OK) {
+  bool made = rc == SQLITE_OK;
+  if (!made)
     note(why, failure(d->db, rc));
+  for (size_t i = 0; made && i < sizeof setup / sizeof *setup; i++)
+    made = run(d->db, setup[i], why);
+  if (made && (rc = sqlite3_prepare_v2(d->db, INSERT, (int)sizeof INSERT, &d->insert, nullptr)) !=
+                  SQLITE_OK) {
+    note(why, failure(d->db, rc));
+    made = false;
+  }
+  if (!made) {
     sqlite3_finalize(d->insert);
     sqlite3_close(d->db);
     free(d);
@@ -196,11 +216,11 @@ void insertrows(database* d, basepart* p) {
         sqlite3_bind_text(s, i + 2, p->text.data + v->at[i], (int)v->length[i], SQLITE_STATIC);
     }
     int rc = sqlite3_step(s);
+    if (rc != SQLITE_DONE)
+      note(&d->why, failure(d->db, rc));  // before the reset, which forgets the system's error
     sqlite3_reset(s);
-    if (rc != SQLITE_DONE) {
-      note(&d->why, failure(d->db, rc));
+    if (rc != SQLITE_DONE)
       return;
-    }
   }
 }
 
@@ -210,10 +230,8 @@ bool endbase(database* d, cause* why) {
   sqlite3_finalize(d->insert);
   // After a failed insert SQLite may have ended the transaction itself; the
   // first failure is the one told.
-  int rc = sqlite3_exec(d->db, "COMMIT", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK)
-    note(&d->why, failure(d->db, rc));
-  rc = sqlite3_close(d->db);
+  run(d->db, "COMMIT", &d->why);
+  int rc = sqlite3_close(d->db);
   if (rc != SQLITE_OK)
     note(&d->why, failure(nullptr, rc));
   bool whole = d->why.kind == UNKNOWN;

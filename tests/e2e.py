@@ -16,7 +16,7 @@ import tempfile
 import time
 import unittest
 
-from expect import HEADER, cells, reference, workbook
+from expect import HEADER, cells, database, records, reference, workbook
 
 args = sys.argv[1:]
 rest = []
@@ -444,6 +444,73 @@ class Conversion(Case):
                                              info.file_size), data[end:end + 24])
             else:
                 self.assertEqual((20, 0, b""), (head[1], head[2], extra))
+
+    def test_a_target_named_sqlite_is_a_database(self):
+        # The sample and a log of hostile bytes into the table zugriffe, a
+        # row for each accepted line keyed by its line number, the same
+        # messages as for a CSV file. A second run makes the file anew; a
+        # log that cannot be read leaves the empty table, and a read error
+        # after some blocks the rows before it, committed.
+        import gzip
+        log = sample()
+        want, faulty = reference(log)
+        lines = log.count(b"\n")
+        self.write("a.log", log)
+        hostile = b"".join(GOOD.replace(b"Agent/1.0 [en] (test)", agent).replace(b"512", size)
+                           for agent, size in ((b"\x00\x01\r\x1b[2J", b"0123"), (b"\xe4\x80\x9f", b"-"),
+                                               (b"\xc3\xa4 \xf0\x9f\x98\x80 \xed\xa0\x80", b"1234567890123456"),
+                                               (b"", b"999999999999999"), (b"'); DROP TABLE zugriffe; --", b"0")))
+        hostile += BAD + GOOD.replace(b'"-" "Agent', b'"=1+1" "Agent')
+        self.write("hostile.log", hostile)
+        for source, target, count, bad, content in (
+                ("a.log", "a.sqlite", lines, faulty, log),
+                ("hostile.log", "a.sqlite", 7, 1, hostile),  # made anew, not added to
+                ("a.log", "B.DB", lines, faulty, log), ("hostile.log", "c.Sqlite3", 7, 1, hostile)):
+            self.assertEqual(self.converted(count, bad, source, target), self.run_in(source, target))
+            self.assertEqual((records(content), b"ok"), database(self.path(target)), (source, target))
+        self.assertEqual(want.count(b"\n"), len(records(log)))
+        self.assertEqual(text(NOSOURCE % ("missing.log", MISSING)), self.run_in("missing.log", "d.db"))
+        self.assertEqual(([], b"ok"), database(self.path("d.db")))
+        big = (GOOD * 3 + BAD) * 10000  # 4 MB: several blocks
+        data = gzip.compress(big)
+        self.write("cut.gz", data[:len(data) * 3 // 4])
+        out = self.run_in("cut.gz", "e.db")
+        self.assertTrue(out.endswith(text(NOSOURCE % ("cut.gz", damage("cut", "gzip", len(data) * 3 // 4)))),
+                        out[-100:])
+        made, verdict = database(self.path("e.db"))
+        self.assertEqual(b"ok", verdict)
+        self.assertGreater(len(made), 1000)
+        self.assertEqual(records(big)[:len(made)], made)
+
+    @unittest.skipUnless(POSIX, "FIFOs, devices and file systems of this system")
+    def test_a_database_needs_a_file_with_room(self):
+        # A FIFO or a device cannot hold a database: the target's message,
+        # and nothing converted. A full disk gives the target's message
+        # after the summary.
+        import threading
+        self.write("a.log", GOOD * 3)
+        os.mkfifo(self.path("f.db"))
+
+        def drain():
+            with open(self.path("f.db"), "rb") as f:
+                f.read()
+        reader = threading.Thread(target=drain)
+        reader.start()
+        notfile = "Eine Datenbank braucht eine gewoehnliche Datei, keine Pipe und kein Geraet"
+        self.assertEqual(text(NOTARGET % ("f.db", notfile)), self.run_in("a.log", "f.db"))
+        reader.join()
+        os.symlink("/dev/full", self.path("full.sqlite"))
+        self.assertEqual(text(NOTARGET % ("full.sqlite", notfile)), self.run_in("a.log", "full.sqlite"))
+        # A full disk: a file system of 1 MiB, where root may mount one.
+        os.mkdir(self.path("small"))
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.path("small")],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("needs root's right to mount a small file system")
+        self.addCleanup(subprocess.run, ["umount", self.path("small")])
+        self.write("b.log", GOOD * 30000)
+        out = self.run_in("b.log", "small/b.db")
+        self.assertEqual(self.converted(30000, 0, "b.log", "small/b.db") +
+                         text(NOTARGET % ("small/b.db", "Kein Platz mehr auf dem Datentraeger")), out)
 
     def test_logs_in_formats_not_read_are_refused(self):
         # Told by their first bytes, whatever their names: read as bytes,

@@ -1,7 +1,7 @@
 """What the converter must make of a log, stated once more, slowly and
 plainly, for the end-to-end and the client tests: the CSV and the count of
-rejected lines, and the cells of a workbook; and a reader of workbooks that
-needs nothing beyond the standard library."""
+rejected lines, the cells of a workbook and the rows of a database; and a
+reader of workbooks that needs nothing beyond the standard library."""
 import re
 
 
@@ -73,6 +73,37 @@ def decoded(field):
     return "".join(out)
 
 
+def fields(line):
+    """The fields of a line, split at the spaces outside quotes and brackets,
+    each without the quotes around a quoted one; None for a line that the
+    conversion rejects."""
+    if reference(line + b"\n")[1]:
+        return None
+    out, start, quotes, brackets = [], 0, 0, 0
+    for i, ch in enumerate(line):
+        if ch == ord('"'):
+            quotes += 1
+        elif ch in b"[]" and quotes % 2 == 0:
+            brackets += 1
+        elif ch == ord(" ") and quotes % 2 == 0 and brackets % 2 == 0:
+            out.append(line[start:i])
+            start = i + 1
+    out.append(line[start:])
+    return [f[1:-1] if len(f) >= 2 and f[:1] == f[-1:] == b'"' else f for f in out]
+
+
+def plain(field):
+    """Whether Status or Bytes is a number: a plain integer of at most 15
+    digits without a leading zero."""
+    return field.isdigit() and len(field) <= 15 and (field[:1] != b"0" or field == b"0")
+
+
+def lines(log):
+    """The complete lines of a log, without their line ends, the CR of a
+    CR LF included."""
+    return [line[:-1] if line.endswith(b"\r") else line for line in log.split(b"\n")[:-1]]
+
+
 def cells(log):
     """The rows that a workbook holds for a log, by the rules stated once
     more: the fields of each accepted line, without the quotes around a
@@ -81,33 +112,53 @@ def cells(log):
     its offset in Zone where it is a time of the right form (a text and
     None otherwise)."""
     rows = []
-    for line in log.split(b"\n")[:-1]:
-        if line.endswith(b"\r"):
-            line = line[:-1]
-        converted, faulty = reference(line + b"\n")
-        if faulty:
-            continue
-        fields, start, quotes, brackets = [], 0, 0, 0
-        for i, ch in enumerate(line):
-            if ch == ord('"'):
-                quotes += 1
-            elif ch in b"[]" and quotes % 2 == 0:
-                brackets += 1
-            elif ch == ord(" ") and quotes % 2 == 0 and brackets % 2 == 0:
-                fields.append(line[start:i])
-                start = i + 1
-        fields.append(line[start:])
+    for line in lines(log):
         row = []
-        for i, f in enumerate(fields):
-            if len(f) >= 2 and f[:1] == f[-1:] == b'"':
-                f = f[1:-1]
-            plain = f.isdigit() and len(f) <= 15 and (f[:1] != b"0" or f == b"0")
+        for i, f in enumerate(fields(line) or []):
             if i == 3:  # Zeit, and Zone after it
                 row += list(when(f)) if when(f) else [decoded(f), None]
             else:
-                row.append(int(f) if i in (5, 6) and plain else decoded(f))
-        rows.append(row)
+                row.append(int(f) if i in (5, 6) and plain(f) else decoded(f))
+        if row:
+            rows.append(row)
     return rows
+
+
+def records(log):
+    """The rows that a database holds for a log, as SQLite gives them back
+    with text as bytes: the number of the line in the log (every line
+    counted, from 1), then the fields by the workbook's rules, Zeit as
+    2026-12-07 10:00:00+01:00 where it is a time of the right form, every
+    text as UTF-8 and nothing escaped."""
+    rows = []
+    for number, line in enumerate(lines(log), 1):
+        f = fields(line)
+        if f is None:
+            continue
+        row = [number]
+        for i, field in enumerate(f):
+            if i == 3 and when(field):
+                t, zone = when(field)
+                row.append(("%s%s:%s" % (t, zone[:3], zone[3:])).encode())
+            elif i in (5, 6) and plain(field):
+                row.append(int(field))
+            else:
+                row.append(decoded(field).encode())
+        rows.append(tuple(row))
+    return rows
+
+
+def database(path):
+    """The rows of the table zugriffe in the database at path, by key, text
+    as bytes; and what the database says of its integrity."""
+    import sqlite3
+    con = sqlite3.connect(path)
+    con.text_factory = bytes
+    try:
+        rows = con.execute("SELECT * FROM zugriffe ORDER BY zeile").fetchall()
+        return rows, con.execute("PRAGMA integrity_check").fetchone()[0]
+    finally:
+        con.close()
 
 
 def escaped(text):
