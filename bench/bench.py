@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Measures zettrik against its four speed and memory targets on this machine
+"""Measures zettrik against its speed and memory targets on this machine
 and prints each figure beside its target.
 
-    bench/bench.py [--mb 500] [--pairs 7] [--only csv|compressed|gzip|zstd|xz|bzip2|workbook]
+    bench/bench.py [--mb 500] [--pairs 7]
+                   [--only csv|compressed|gzip|zstd|xz|bzip2|workbook|database]
                    [--program PATH]
 
 Builds in Release (the preset "release"), writes a synthetic log with about
@@ -28,7 +29,11 @@ Builds in Release (the preset "release"), writes a synthetic log with about
    CSV conversion of the same log; a peer that writes the same cells with
    libxlsxwriter in its constant-memory mode (bench/xlsxpeer.cpp) over
    zettrik; the workbook's size over the peer's; peak memory for a 5 GB
-   log.
+   log;
+7. the log into a database (a target named .db): wall time over that of
+   the README's recipe, the CSV conversion and sqlite3's .import into a
+   table made anew, medians of paired runs into new files; peak memory
+   for a 5 GB log, through a pipe.
 
 Exits 1 when a target is missed.
 """
@@ -295,13 +300,52 @@ def workbook(log, pairs):
     report("6. workbook: peak memory, 5 GB log", "%.1f MiB" % (rss / 1024), "<= 16 MiB", rss <= 16384)
 
 
+def database(log, pairs):
+    """The log into a database: wall time over the README's recipe (the CSV
+    conversion, then sqlite3's .import), paired runs into new files; peak
+    memory for a 5 GB log through a pipe."""
+    out, base, recipe = (os.path.join(WORK, n) for n in ("out.csv", "out.db", "recipe.db"))
+    script = os.path.join(WORK, "recipe.sql")
+    with open(script, "w") as f:
+        f.write("DROP TABLE IF EXISTS zugriffe;\n"
+                "CREATE TABLE zugriffe (adresse, identitaet, benutzer, zeit, anfrage, status, "
+                "bytes, referrer, agent);\n.mode csv\n.separator \";\"\n.import %s zugriffe\n" % out)
+    ratios, ours, theirs = [], [], []
+    for _ in range(pairs):
+        fresh(out, recipe)
+        t = run([ZETTRIK, log, out])[0]
+        with open(script) as f:
+            t += run(["sqlite3", recipe], stdin=f)[0]
+        fresh(base)
+        mine = run([ZETTRIK, log, base])[0]
+        ratios.append(mine / t)
+        ours.append(mine)
+        theirs.append(t)
+    r = statistics.median(ratios)
+    report("7. database: zettrik into .db / the recipe, wall", "%.2f" % r, "<= 0.5 (aim 0.4)",
+           r <= 0.5)
+    print("   (zettrik %.2f s, the recipe %.2f s)" % (statistics.median(ours),
+                                                      statistics.median(theirs)))
+    fresh(out, base, recipe, script)
+    big = os.path.join(WORK, "big.db")
+    fresh(big)
+    feeder = subprocess.Popen(["cat"] + [log] * 10, stdout=subprocess.PIPE)
+    rss = peak([ZETTRIK, "/dev/stdin", big], stdin=feeder.stdout)
+    feeder.stdout.close()
+    feeder.wait()
+    fresh(big)
+    report("7. database: peak memory, 5 GB log", "%.1f MiB" % (rss / 1024), "<= 32 MiB",
+           rss <= 32768)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--mb", type=int, default=500, help="size of the log in MB")
     ap.add_argument("--pairs", type=int, default=7, help="paired runs per ratio")
-    ap.add_argument("--only", choices=["csv", "compressed", "workbook"] + [f[0] for f in FORMATS],
+    ap.add_argument("--only", choices=["csv", "compressed", "workbook", "database"] +
+                    [f[0] for f in FORMATS],
                     help="measure the plain log into CSV (1 to 4), the compressed logs, or one "
-                    "of them, or the workbook alone")
+                    "of them, the workbook or the database alone")
     ap.add_argument("--program", help="another build of zettrik to measure in place of this "
                     "tree's, as an earlier commit's for figures before and after a change")
     a = ap.parse_args()
@@ -311,7 +355,8 @@ def main():
 
     subprocess.run([os.path.join(ROOT, "scripts", "setup"), "cmake", "g++", "make", "time",
                     "util-linux", "libisal-dev", "isal", "gzip", "libzstd-dev", "zstd",
-                    "liblzma-dev", "xz-utils", "libbz2-dev", "bzip2", "libxlsxwriter-dev"],
+                    "liblzma-dev", "xz-utils", "libbz2-dev", "bzip2", "libxlsxwriter-dev",
+                    "libsqlite3-dev", "sqlite3"],
                    check=True)
     subprocess.run(["cmake", "--preset", "release"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
@@ -334,6 +379,9 @@ def main():
     if a.only == "workbook":
         workbook(log, a.pairs)
         sys.exit(1 if missed else 0)
+    if a.only == "database":
+        database(log, a.pairs)
+        sys.exit(1 if missed else 0)
     if a.only not in (None, "csv"):
         compressed(log, a.pairs, a.only)
         sys.exit(1 if missed else 0)
@@ -348,6 +396,7 @@ def main():
         sys.exit(1 if missed else 0)
     compressed(log, a.pairs)
     workbook(log, a.pairs)
+    database(log, a.pairs)
     sys.exit(1 if missed else 0)
 
 

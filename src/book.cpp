@@ -174,7 +174,7 @@ static char* xmltext(char* out, const unsigned char* p, const unsigned char* end
           n += code >= 0x10000;  // a surrogate pair in UTF-16
           p += k - 1;
         } else {
-          out = utf8(out, latin(c));
+          out = encode(out, latin(c));
         }
       }
     }

@@ -21,7 +21,7 @@ uint32_t latin(unsigned char c) {
   return c < 0xa0 ? cp1252[c - 0x80] : c;
 }
 
-char* utf8(char* out, uint32_t c) {
+char* encode(char* out, uint32_t c) {
   if (c < 0x80) {
     *out++ = (char)c;
   } else if (c < 0x800) {
@@ -51,7 +51,7 @@ char* unicode(char* out, const unsigned char* p, const unsigned char* end) {
       out += k;
       p += k;
     } else {
-      out = utf8(out, latin(*p++));
+      out = encode(out, latin(*p++));
     }
   }
   return out;

@@ -49,7 +49,7 @@ char* iso(char* out, const unsigned char* p);
 uint32_t latin(unsigned char c);
 
 // Writes a character below U+10000 as UTF-8 at out; returns the end.
-char* utf8(char* out, uint32_t c);
+char* encode(char* out, uint32_t c);
 
 // Writes the bytes from p to end as UTF-8 at out, which has room for three
 // bytes for each: valid UTF-8 as it is, every other byte by latin(), and

@@ -1400,6 +1400,27 @@ class Huge(Case):
         self.assertEqual([("Zugriffe", None), ("Zugriffe 2", [HEADER] + cells(GOOD * 11))],
                          workbook(self.read("a.xlsx"), only={2}))
 
+    def test_a_database_of_four_million_rows(self):
+        # Memory stays flat, SQLite's pages included, and every line keeps
+        # its number: the rejected ones leave their gaps.
+        import sqlite3
+
+        def feed(pipe):
+            for _ in range(4000):
+                pipe.write(GOOD * 999 + BAD)
+            pipe.close()
+        out, peak = self.peaked(["/dev/stdin", "a.db"], feed)
+        self.assertTrue(out.endswith(text(SUMMARY % 4000)), out[-100:])
+        self.assertLess(peak, 32 * 1024)  # KiB
+        con = sqlite3.connect(self.path("a.db"))
+        self.assertEqual((3996000, 1, 3999999, 3996000),
+                         con.execute("SELECT count(*), min(zeile), max(zeile), "
+                                     "count(DISTINCT zeile / 1000) * 999 FROM zugriffe").fetchone())
+        self.assertEqual((3999999, "10.0.0.1", 200, "2026-12-07 10:00:00+01:00"), con.execute(
+            "SELECT zeile, adresse, status, zeit FROM zugriffe ORDER BY zeile DESC LIMIT 1").fetchone())
+        self.assertEqual(0, con.execute("SELECT count(*) FROM zugriffe WHERE zeile % 1000 = 0").fetchone()[0])
+        con.close()
+
     def sheet(self, book, number):
         """The rows of a sheet too large to parse in memory, counted as it
         is read (which checks its CRC), and the last bytes of its XML."""
