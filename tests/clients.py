@@ -23,7 +23,7 @@ import sys
 import tempfile
 import unittest
 
-from expect import HEADER, cells, escaped
+from expect import HEADER, cells, escaped, records
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else None
@@ -213,6 +213,53 @@ class Sqlite(Case):
         rows = [list(r) for r in db.execute("SELECT * FROM zugriffe ORDER BY rowid")]
         db.close()
         self.assertEqual(ROWS, rows)
+
+
+    def test_the_documented_queries_read_the_database(self):
+        # The sample into a database, and the README's queries and its
+        # pandas line on it, against the rows stated once more.
+        import collections
+        import datetime
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            want = records(f.read())
+        subprocess.run([PROGRAM, os.path.join(ROOT, "examples", "access.log"), "zugriffe.sqlite"],
+                       cwd=self.dir, check=True, stdout=subprocess.DEVNULL)
+        section = README[README.index("**More than a million rows.**"):README.index("    sqlite3 zugriffe.db")]
+        queries = re.findall(r"^    (SELECT .*;)$", section, re.M)
+        index = re.search(r"`(CREATE INDEX [^`]*;)`", section).group(1)
+        self.assertEqual(3, len(queries))
+
+        def text(v):
+            return v.decode() if isinstance(v, bytes) else str(v)
+
+        def utc(zeit):
+            try:
+                t = datetime.datetime.fromisoformat(zeit)
+            except ValueError:
+                return ""
+            return "%02d" % t.astimezone(datetime.timezone.utc).hour
+        expected = [collections.Counter(text(r[6]) for r in want),
+                    collections.Counter(text(r[4])[11:13] for r in want),
+                    collections.Counter(utc(text(r[4])) for r in want)]
+        self.assertNotEqual(expected[1], expected[2])  # the offsets count in UTC
+        for query, counts in zip([index] + queries, [None] + expected):
+            p = subprocess.run(["sqlite3", "-batch", "zugriffe.sqlite", query], cwd=self.dir,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=True)
+            self.assertEqual("", p.stderr, query)
+            if counts is not None:
+                got = collections.Counter({k: int(n) for k, n in
+                                           (line.rsplit("|", 1) for line in p.stdout.splitlines())})
+                self.assertEqual(counts, got, query)
+        line = re.search(r"`(pandas\.read_sql\([^`]*\))`", section).group(1)
+        try:
+            import pandas  # noqa: F401
+        except ImportError:
+            self.skipTest("needs python3-pandas for the README's pandas line")
+        p = subprocess.run([sys.executable, "-c", "import pandas, sqlite3\nf = %s\n"
+                            "print(len(f), list(f.columns))" % line], cwd=self.dir,
+                           stdout=subprocess.PIPE, text=True, check=True)
+        self.assertEqual("%d ['zeile', 'adresse', 'identitaet', 'benutzer', 'zeit', 'anfrage', "
+                         "'status', 'bytes', 'verweis', 'browser']\n" % len(want), p.stdout)
 
 
 # LibreOffice's own German translation, from libreoffice-l10n-de: every

@@ -16,7 +16,7 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 tar -C "$dir" -xzf "$tar"
 folder="$dir/$(basename "$tar" .tar.gz)"
-for f in zettrik zettrik.1 zettrik.html README.md LICENSE LICENSES/isa-l LICENSES/zstd \
+for f in zettrik zettrik.1 zettrik.html README.md LICENSE LICENSES/isa-l LICENSES/zstd LICENSES/sqlite \
          LICENSES/glibc; do
   [ -f "$folder/$f" ] || { echo "missing from the tarball: $f"; exit 1; }
 done
@@ -26,6 +26,10 @@ cmp "$top/examples/access.csv" "$dir/access.csv"
 gzip -c "$top/examples/access.log" >"$dir/access.log.gz"
 "$folder/zettrik" "$dir/access.log.gz" "$dir/gz.csv" >/dev/null
 cmp "$top/examples/access.csv" "$dir/gz.csv"
+# SQLite is linked in too: the sample's accepted lines, one row each.
+"$folder/zettrik" "$top/examples/access.log" "$dir/access.db" >/dev/null
+rows=$(python3 -c 'import sqlite3, sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT count(*) FROM zugriffe").fetchone()[0])' "$dir/access.db")
+[ "$rows" = "$(wc -l <"$top/examples/access.csv")" ] || { echo "the static database has $rows rows"; exit 1; }
 sh "$top/tests/manual.sh" "$folder/zettrik.html"
 cmp "$top/man/zettrik.1" "$folder/zettrik.1"
 
