@@ -122,6 +122,14 @@ static void spend() {
   _Exit(0);
 }
 
+// Where the usage message sends a user: the manual page on Linux, the
+// manual as HTML beside the program on Windows, as the zip holds it.
+#ifdef _WIN32
+static const char MANUAL[] = "Anleitung: zettrik.html neben zettrik.exe";
+#else
+static const char MANUAL[] = "Anleitung: man zettrik";
+#endif
+
 // The run, once the names are known.
 static void run(const std::vector<pathname>& names) {
   FILE* source;
@@ -253,7 +261,8 @@ int main(int argc, char** argv) {
   reserve = malloc(RESERVE);
   std::set_new_handler(spend);
   say("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
-  say("Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
+  say("Zettrik " ZETTRIK_VERSION
+      " - Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
   if (reserve == nullptr) {  // not even that: nothing is opened
     show(lastwords);
     return 0;
@@ -267,8 +276,10 @@ int main(int argc, char** argv) {
   if (!usable || names.size() != 3) {
     std::string self = !names.empty() ? shown(names[0].c_str()) : "zettrik";
     say("FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n"
-        "\t%s <quelle.log> <ziel.csv>\n",
-        self.c_str());
+        "\t%s <quelle.log> <ziel.csv>\n"
+        "\t%s <quelle.log> <ziel.xlsx|ziel.sqlite>\n"
+        "\t%s\n",
+        self.c_str(), self.c_str(), MANUAL);
     return 0;
   }
   run(names);

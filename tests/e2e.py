@@ -47,10 +47,14 @@ if WINDOWS and EMULATOR and os.path.basename(EMULATOR[-1]).startswith("wine"):
         subprocess.run(EMULATOR[:-1] + [server, "-p60"], stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
+with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+    VERSION = re.search(r"project\(zettrik VERSION ([0-9.]+)", f.read()).group(1).encode()
 BANNER = re.compile(rb"Zettrik - EXPERIMENTELLE Version \(Build [A-Z][a-z]{2} [ 0-9][0-9] "
-                    rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\n[ -~]+\r?\n")
+                    rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\nZettrik " + re.escape(VERSION) +
+                    rb" - Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG\.\r?\n")
 USAGE = "FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n" \
-        "\t%s <quelle.log> <ziel.csv>\n"
+        "\t%s <quelle.log> <ziel.csv>\n\t%s <quelle.log> <ziel.xlsx|ziel.sqlite>\n" + \
+        ("\tAnleitung: zettrik.html neben zettrik.exe\n" if WINDOWS else "\tAnleitung: man zettrik\n")
 START = "Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n"
 SUMMARY = "Fehlerhafte Logfile-Zeilen: %d !!!\n"
 # The two failures, each with its name and the line of its cause.
@@ -231,7 +235,7 @@ class CommandLine(Case):
     def test_usage_names_the_program_as_invoked_and_creates_nothing(self):
         for argv in ([], ["a.log"], ["a.log", "b.csv", "c.csv"]):
             out = self.run_in(*argv)
-            self.assertEqual(text(USAGE % INVOKED), out, argv)
+            self.assertEqual(text(USAGE % (INVOKED, INVOKED)), out, argv)
             self.assertEqual([], os.listdir(self.dir), argv)
 
     def test_an_option_tried_leaves_the_target_as_it_is(self):
@@ -240,7 +244,7 @@ class CommandLine(Case):
         # log really named so still converts.
         self.write("keep.csv", b"kept\n")
         for option in ("--help", "-h", "-"):
-            self.assertEqual(text(USAGE % INVOKED), self.run_in(option, "keep.csv"), option)
+            self.assertEqual(text(USAGE % (INVOKED, INVOKED)), self.run_in(option, "keep.csv"), option)
             self.assertEqual(b"kept\n", self.read("keep.csv"), option)
         self.write("-x.log", GOOD)
         self.assertEqual(self.converted(1, 0, "-x.log", "keep.csv"), self.run_in("-x.log", "keep.csv"))
@@ -751,7 +755,7 @@ class Windows(Case):
         files = self.files()
         for argv in (["access.*"], ["*.log"], ["*.log", "out.csv"], ["access.log", "*.csv"],
                      ["access.log", "acc?ss.csv"]):
-            self.assertEqual(text(USAGE % INVOKED), self.run_in(*argv), argv)
+            self.assertEqual(text(USAGE % (INVOKED, INVOKED)), self.run_in(*argv), argv)
             self.assertEqual(files, self.files(), argv)
         here = "Z:" + self.dir.replace("/", "\\")
         for source, target, shown in (("acc*.log", "out.csv", "access.log"),
