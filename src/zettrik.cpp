@@ -261,8 +261,8 @@ int main(int argc, char** argv) {
   reserve = malloc(RESERVE);
   std::set_new_handler(spend);
   say("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
-  say("Zettrik " ZETTRIK_VERSION
-      " - Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
+  // The version from CMake; the line fits a console of 80 columns.
+  say("Zettrik " ZETTRIK_VERSION " - Freie Software, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
   if (reserve == nullptr) {  // not even that: nothing is opened
     show(lastwords);
     return 0;

@@ -51,7 +51,7 @@ with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
     VERSION = re.search(r"project\(zettrik VERSION ([0-9.]+)", f.read()).group(1).encode()
 BANNER = re.compile(rb"Zettrik - EXPERIMENTELLE Version \(Build [A-Z][a-z]{2} [ 0-9][0-9] "
                     rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\nZettrik " + re.escape(VERSION) +
-                    rb" - Freie Software der Zettrik-Entwickler, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG\.\r?\n")
+                    rb" - Freie Software, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG\.\r?\n")
 USAGE = "FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n" \
         "\t%s <quelle.log> <ziel.csv>\n\t%s <quelle.log> <ziel.xlsx|ziel.sqlite>\n" + \
         ("\tAnleitung: zettrik.html neben zettrik.exe\n" if WINDOWS else "\tAnleitung: man zettrik\n")
