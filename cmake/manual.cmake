@@ -11,8 +11,8 @@
 find_program(groff groff)
 find_program(grohtml post-grohtml)  # the html device, of the package groff
 if(NOT groff OR NOT grohtml)
-  message("groff cannot render HTML here (install the package groff): "
-          "the manual is not rendered as HTML")
+  message(STATUS "Note: no HTML manual in this build, as groff's HTML device is not "
+                 "installed (the package groff has it); the manual page is there as always")
   file(REMOVE ${HTML})
   return()
 endif()

@@ -9,8 +9,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "Zettrik copies every line of a web server's access log in the combined log\n\
 format into a CSV file, with the spaces between the fields turned into\n\
-semicolons, and counts the lines of any other shape. Its messages are in\n\
-German.")
+semicolons, and counts the lines of any other shape. A target named .xlsx\n\
+becomes a workbook that a spreadsheet opens with every cell right, one\n\
+named .sqlite an SQLite database with a row for each line. Logs compressed\n\
+with gzip, zstd, xz, lzma, lzip or bzip2 are read as they are. Its messages\n\
+are in German.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)

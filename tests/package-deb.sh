@@ -32,6 +32,15 @@ cmp "$top/examples/access.csv" "$root/access.csv"
 zcat "$root/usr/share/man/man1/zettrik.1.gz" | cmp - "$top/man/zettrik.1"
 sh "$top/tests/manual.sh" "$root/usr/share/doc/zettrik/zettrik.html"
 rm "$root/access.csv"
+# What the package says of itself: the targets and the formats, and the
+# licence's holder as LICENSE names it.
+description=$(dpkg-deb -f "$deb" Description)
+for word in workbook SQLite compressed; do
+  echo "$description" | grep -q "$word" || { echo "the Description names no $word"; exit 1; }
+done
+holder=$(sed -n 's/^Copyright (c) [0-9]* //p' "$top/LICENSE")
+grep -q "^Copyright: [0-9]* $holder\$" "$root/usr/share/doc/zettrik/copyright" ||
+  { echo "debian/copyright names another holder than LICENSE ($holder)"; exit 1; }
 
 # lintian, where it is installed: no error and no warning.
 if command -v lintian >/dev/null; then
