@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks that the HTML manual given has its content: the import steps, and
-# the examples as a user copies them from a browser, ASCII quotes and all.
+# the examples and messages as a user copies them from a browser, ASCII
+# quotes and all (a typographic quote in a copied pattern matches nothing).
 #   tests/manual.sh zettrik.html
 set -eu
 python3 - "$1" <<'PY'
@@ -14,4 +15,17 @@ for example in (
         "Gebietsschema"):
     if example not in shown:
         sys.exit("%s: missing from the manual: %s" % (sys.argv[1], example))
+text = " ".join(html.unescape(re.sub(r"<[^>]*>", "", page)).split())
+for message in (
+        "Konvertiere Logfile 'quelle.log' nach CSV-Datei 'ziel.csv':",
+        "FEHLER:\\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)",
+        "FEHLER:\\tKann Quelldatei '...' (Logfile) nicht lesen!",
+        "FEHLER:\\tKann Zieldatei '...' (CSV-Datei) nicht schreiben!",
+        "FEHLER:\\tZieldatei '...' (CSV-Datei) ist die Quelldatei '...' (Logfile)!",
+        "FEHLER:\\tZieldatei '...' (CSV-Datei) ist die Standardausgabe!",
+        "SELECT strftime('%H', zeit) AS utc, count(*) FROM zugriffe GROUP BY utc;"):
+    if message not in text:
+        sys.exit("%s: not as the program writes it: %s" % (sys.argv[1], message))
+if re.search("[\u2018\u2019]", text):
+    sys.exit("%s: a typographic quote: %s" % (sys.argv[1], re.search(".{30}[\u2018\u2019].{30}", text).group()))
 PY
