@@ -2,16 +2,22 @@
 # program from what the build installs, the same bytes from the same
 # sources: the files in a sorted order, each with the time of the last
 # commit (SOURCE_DATE_EPOCH, which string(TIMESTAMP) honours), and owned by
-# nobody in particular. (CPack writes each file's own time.)
+# nobody in particular. (CPack writes each file's own time.) EPOCH stands
+# in for SOURCE_DATE_EPOCH where that is not set. The programs are
+# stripped: the symbols and debugging sections would double the program
+# for nobody who runs it.
 #
-#   cmake -DBUILD=build -DNAME=zettrik-1.0.0-linux-x86_64 -DFORMAT=gnutar|zip -P archive.cmake
+#   cmake -DBUILD=build -DNAME=zettrik-1.0.0-linux-x86_64 -DFORMAT=gnutar|zip [-DEPOCH=N] -P archive.cmake
 if(PACK)
   file(ARCHIVE_CREATE OUTPUT ${OUT} PATHS ${FILES} FORMAT ${FORMAT} ${COMPRESSION} MTIME "${TIME}")
   return()
 endif()
+if(EPOCH AND NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
+endif()
 set(stage ${BUILD}/archive)
 file(REMOVE_RECURSE ${stage})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${stage}/${NAME}
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${stage}/${NAME} --strip
                 OUTPUT_QUIET RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "installing into ${stage} failed")

@@ -47,6 +47,7 @@ if(WIN32 OR ZETTRIK_STATIC)
     archive
     COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
             -DNAME=${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME} -DFORMAT=${format}
+            -DEPOCH=${ZETTRIK_EPOCH}
             -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/archive.cmake
     DEPENDS zettrik manual
     VERBATIM)

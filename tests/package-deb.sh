@@ -42,11 +42,14 @@ holder=$(sed -n 's/^Copyright (c) [0-9]* //p' "$top/LICENSE")
 grep -q "^Copyright: [0-9]* $holder\$" "$root/usr/share/doc/zettrik/copyright" ||
   { echo "debian/copyright names another holder than LICENSE ($holder)"; exit 1; }
 
-# lintian, where it is installed: no error and no warning.
+file "$root/usr/bin/zettrik" | grep -q ', stripped$' || { file "$root/usr/bin/zettrik"; exit 1; }
+
+# lintian, where it is installed: no error and no warning, and with its
+# informational tags no word on hardening (Debian's build flags).
 if command -v lintian >/dev/null; then
-  tags=$(lintian --pedantic "$deb" 2>/dev/null | grep -E '^[EW]: ' || true)
+  tags=$(lintian -I --pedantic "$deb" 2>/dev/null | grep -E '^[EW]: |hardening' || true)
   [ -z "$tags" ] || { echo "lintian: $tags"; exit 1; }
-  echo "lintian: no errors, no warnings"
+  echo "lintian: no errors, no warnings, no hardening tags"
 fi
 
 dpkg --root="$root" -r zettrik >/dev/null

@@ -17,6 +17,7 @@ for f in zettrik.exe README.md LICENSE zettrik.html LICENSES/zstd LICENSES/bzip2
          LICENSES/zlib; do
   [ -f "$folder/$f" ] || { echo "missing from the zip: $f"; exit 1; }
 done
+file "$folder/zettrik.exe" | grep -q 'stripped' || { file "$folder/zettrik.exe"; exit 1; }
 cp "$top/examples/access.log" "$dir/access.log"
 (cd "$dir" && "$@" "$folder/zettrik.exe" access.log access.csv >/dev/null)
 sed 's/$/\r/' "$top/examples/access.csv" | cmp - "$dir/access.csv"
