@@ -1,7 +1,7 @@
 # Renders the manual page as HTML, for those without man (Windows users
 # above all), run at every build of the program:
 #
-#   cmake -DMAN=zettrik.1 -DHTML=zettrik.html -P manual.cmake
+#   cmake -DMAN=zettrik.de.1 -DHTML=zettrik.html -P manual.cmake
 #
 # It renders only where the page, this script or groff changed since the
 # last rendering. Where groff cannot render HTML (groff-base has no html

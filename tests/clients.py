@@ -355,9 +355,9 @@ def labels():
     return found
 
 
-def rendered():
-    """The manual page as a terminal shows it."""
-    return subprocess.run(["groff", "-Tutf8", "-man", "-P-cbou", os.path.join(ROOT, "man", "zettrik.1")],
+def rendered(page="zettrik.de.1"):
+    """A manual page as a terminal shows it, the German one unless told."""
+    return subprocess.run(["groff", "-Tutf8", "-man", "-P-cbou", os.path.join(ROOT, "man", page)],
                           check=True, stdout=subprocess.PIPE).stdout.decode()
 
 
@@ -380,11 +380,12 @@ class Labels(unittest.TestCase):
 
 @unittest.skipUnless(shutil.which("groff"), "needs groff")
 class Manual(unittest.TestCase):
-    def test_the_manual_page_gives_the_same_instructions(self):
-        text = rendered()
-        self.assertIn(FILTER, text)
-        for line in SQLITE:
-            self.assertIn(line, text)
+    def test_the_manual_pages_give_the_same_instructions(self):
+        for page in ("zettrik.de.1", "zettrik.1"):
+            text = rendered(page)
+            self.assertIn(FILTER, text, page)
+            for line in SQLITE:
+                self.assertIn(line, text, page)
 
 
 if __name__ == "__main__":

@@ -21,7 +21,8 @@ touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --force-depends -i "$deb" >"$root/dpkg.log" 2>&1 || { cat "$root/dpkg.log"; exit 1; }
 rm "$root/dpkg.log"
 dpkg --root="$root" -s zettrik | grep -q '^Status: install ok installed'
-for f in usr/bin/zettrik usr/share/man/man1/zettrik.1.gz usr/share/doc/zettrik/copyright \
+for f in usr/bin/zettrik usr/share/man/man1/zettrik.1.gz usr/share/man/de/man1/zettrik.1.gz \
+         usr/share/doc/zettrik/copyright \
          usr/share/doc/zettrik/changelog.gz usr/share/doc/zettrik/README.md \
          usr/share/doc/zettrik/zettrik.html; do
   [ -f "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
@@ -30,6 +31,7 @@ done
 cmp "$top/examples/access.csv" "$root/access.csv"
 # The manuals have their content, not only their names.
 zcat "$root/usr/share/man/man1/zettrik.1.gz" | cmp - "$top/man/zettrik.1"
+zcat "$root/usr/share/man/de/man1/zettrik.1.gz" | cmp - "$top/man/zettrik.de.1"
 sh "$top/tests/manual.sh" "$root/usr/share/doc/zettrik/zettrik.html"
 rm "$root/access.csv"
 # What the package says of itself: the targets and the formats, and the

@@ -16,7 +16,7 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 tar -C "$dir" -xzf "$tar"
 folder="$dir/$(basename "$tar" .tar.gz)"
-for f in zettrik zettrik.1 zettrik.html README.md LICENSE LICENSES/isa-l LICENSES/zstd LICENSES/sqlite \
+for f in zettrik zettrik.1 zettrik.de.1 zettrik.html README.md LICENSE LICENSES/isa-l LICENSES/zstd LICENSES/sqlite \
          LICENSES/glibc; do
   [ -f "$folder/$f" ] || { echo "missing from the tarball: $f"; exit 1; }
 done
@@ -32,6 +32,7 @@ rows=$(python3 -c 'import sqlite3, sys; print(sqlite3.connect(sys.argv[1]).execu
 [ "$rows" = "$(wc -l <"$top/examples/access.csv")" ] || { echo "the static database has $rows rows"; exit 1; }
 sh "$top/tests/manual.sh" "$folder/zettrik.html"
 cmp "$top/man/zettrik.1" "$folder/zettrik.1"
+cmp "$top/man/zettrik.de.1" "$folder/zettrik.de.1"
 
 # Reproducible: two builds of the same sources, with the same
 # SOURCE_DATE_EPOCH, give the same tarball.

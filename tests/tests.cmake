@@ -143,8 +143,8 @@ elseif(NOT WIN32)
   find_program(ZETTRIK_GROFF groff)
   if(ZETTRIK_GROFF)
     add_test(NAME manpage
-             COMMAND sh -c "w=$(${ZETTRIK_GROFF} -ww -z -man \"$0\" 2>&1); echo \"$w\"; test -z \"$w\""
-                     ${CMAKE_CURRENT_SOURCE_DIR}/man/zettrik.1)
+             COMMAND sh -c "for p; do w=$(${ZETTRIK_GROFF} -ww -z -man \"$p\" 2>&1); echo \"$w\"; test -z \"$w\" || exit 1; done"
+                     sh ${CMAKE_CURRENT_SOURCE_DIR}/man/zettrik.1 ${CMAKE_CURRENT_SOURCE_DIR}/man/zettrik.de.1)
     set_tests_properties(manpage PROPERTIES LABELS package)
   endif()
   find_program(ZETTRIK_DPKG dpkg)
