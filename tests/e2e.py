@@ -1302,6 +1302,61 @@ class Surroundings(Case):
             self.assertEqual(self.converted(log.count(b"\n"), faulty, name, base + ".csv"),
                              after_banner(self.read(base + ".txt")), name)
 
+    @unittest.skipUnless(POSIX and all(shutil.which(t) for t in ("parallel", "rsync", "ssh", "ssh-keygen"))
+                         and os.path.exists("/usr/sbin/sshd"),
+                         "needs GNU parallel, rsync, ssh and openssh-server")
+    def test_many_machines_as_the_readme_says(self):
+        # The README's line for several machines, with one machine: this
+        # one, through an ssh server of the test's own on 127.0.0.1, which
+        # logs in with a key made here, puts zettrik on the PATH, and knows
+        # nothing of the system's own ssh settings.
+        import getpass
+        import socket
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            line = re.search(r"^    (RSYNC_OLD_ARGS=1 parallel -S host1,host2 .*)$", f.read(), re.M).group(1)
+        ssh = self.path("ssh")
+        os.mkdir(ssh, 0o700)
+        for key in ("host", "user"):
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(ssh, key)],
+                           check=True, timeout=60)
+        shutil.copy(os.path.join(ssh, "user.pub"), os.path.join(ssh, "authorized_keys"))
+        os.mkdir(self.path("bin"))
+        os.symlink(PROGRAM, self.path(os.path.join("bin", "zettrik")))
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        with open(os.path.join(ssh, "sshd_config"), "w") as f:
+            f.write("ListenAddress 127.0.0.1\nPort %d\nHostKey %s/host\nAuthorizedKeysFile %s/authorized_keys\n"
+                    "PidFile %s/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+                    "PermitRootLogin prohibit-password\nSetEnv PATH=%s:/usr/bin:/bin\n"
+                    % (port, ssh, ssh, ssh, self.path("bin")))
+        os.makedirs("/run/sshd", exist_ok=True)  # its privilege separation wants it
+        server = subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", os.path.join(ssh, "sshd_config")],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(server.stderr.close)
+        self.addCleanup(server.wait)
+        self.addCleanup(server.kill)
+        login = "ssh -p %d -i %s/user -F none -o BatchMode=yes -o StrictHostKeyChecking=no " \
+                "-o UserKnownHostsFile=/dev/null -o LogLevel=ERROR %s@127.0.0.1" % (port, ssh, getpass.getuser())
+        deadline = time.monotonic() + 30
+        while subprocess.run(login.split() + ["true"], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL).returncode != 0:
+            if server.poll() is not None or time.monotonic() > deadline:
+                self.skipTest("sshd does not start here: %s" % server.stderr.read(2000).decode(errors="replace")
+                              if server.poll() is not None else "sshd does not let the test log in")
+            time.sleep(0.2)
+        logs = {"a.log": sample(), "with space.log": GOOD * 3 + BAD}
+        for name, log in logs.items():
+            self.write(name, log)
+        subprocess.run(["sh", "-c", line.replace("host1,host2", "'%s'" % login)], cwd=self.dir,
+                       check=True, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for name, log in logs.items():
+            base = name[:-len(".log")]
+            want, faulty = reference(log)
+            self.assertEqual(want, self.read(base + ".csv"), name)
+            self.assertEqual(self.converted(log.count(b"\n"), faulty, name, base + ".csv"),
+                             after_banner(self.read(base + ".txt")), name)
+
     @unittest.skipUnless(POSIX, "descriptors of this system")
     def test_closed_standard_descriptors_do_not_become_the_target(self):
         want, _ = self.big()
