@@ -30,6 +30,13 @@ cmp "$top/examples/access.csv" "$dir/gz.csv"
 "$folder/zettrik" "$top/examples/access.log" "$dir/access.db" >/dev/null
 rows=$(python3 -c 'import sqlite3, sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT count(*) FROM zugriffe").fetchone()[0])' "$dir/access.db")
 [ "$rows" = "$(wc -l <"$top/examples/access.csv")" ] || { echo "the static database has $rows rows"; exit 1; }
+# The README's lines, as a user types them, beside the tarball and a log.
+mkdir "$dir/user"
+cp "$tar" "$top/examples/access.log" "$dir/user/"
+sed -n '/^    tar -xzf zettrik-/,/^    man /p' "$top/README.md" | sed 's/^    //; /^man /d' >"$dir/user/steps.sh"
+[ "$(wc -l <"$dir/user/steps.sh")" = 2 ] || { cat "$dir/user/steps.sh"; exit 1; }
+(cd "$dir/user" && sh -e steps.sh >/dev/null)
+cmp "$top/examples/access.csv" "$dir/user/access.csv"
 sh "$top/tests/manual.sh" "$folder/zettrik.html"
 cmp "$top/man/zettrik.1" "$folder/zettrik.1"
 cmp "$top/man/zettrik.de.1" "$folder/zettrik.de.1"
