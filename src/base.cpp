@@ -31,9 +31,9 @@ bool databases() {
 // piece of the part's text.
 struct record {
   int64_t line;
-  int64_t numbers[FIELDS];      // Status and Bytes, where integer says so
-  uint32_t at[FIELDS];          // the start of a field's text
-  uint32_t length[FIELDS];      // and its bytes
+  int64_t numbers[FIELDS];  // Status and Bytes, where integer says so
+  uint32_t at[FIELDS];      // the start of a field's text
+  uint32_t length[FIELDS];  // and its bytes
   bool integer[FIELDS];
 };
 
@@ -54,6 +54,9 @@ struct database {
 // Integers stay integers in status and bytes, and text stays text, as the
 // columns have no type: a column typed INTEGER would turn the text 0123
 // into 123.
+static const char TABLE[] =
+    "CREATE TABLE zugriffe (zeile INTEGER PRIMARY KEY, adresse TEXT, identitaet TEXT, "
+    "benutzer TEXT, zeit TEXT, anfrage TEXT, status, bytes, verweis TEXT, browser TEXT)";
 static const char* const setup[] = {
     "PRAGMA page_size = 65536",
     "PRAGMA journal_mode = OFF",
@@ -61,8 +64,7 @@ static const char* const setup[] = {
     "PRAGMA locking_mode = EXCLUSIVE",
     "PRAGMA cache_size = -8192",
     "BEGIN",
-    "CREATE TABLE zugriffe (zeile INTEGER PRIMARY KEY, adresse TEXT, identitaet TEXT, "
-    "benutzer TEXT, zeit TEXT, anfrage TEXT, status, bytes, verweis TEXT, browser TEXT)",
+    TABLE,
 };
 
 static const char INSERT[] = "INSERT INTO zugriffe VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
@@ -120,9 +122,8 @@ database* newbase(const char* path, cause* why) {
   }
   database* d = new (room) database{nullptr, nullptr, because(UNKNOWN), false};
   // The two workers take turns at the inserts, never at once: no mutex.
-  int rc = sqlite3_open_v2(path, &d->db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(
+      path, &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   bool made = rc == SQLITE_OK;
   if (!made)
     note(why, failure(d->db, rc));

@@ -122,7 +122,8 @@ static void worded(const cause& c, char* out, size_t n) {
       snprintf(out, n, "Die %s-Daten verlangen ein Woerterbuch ueber 256 MiB", f);
       return;
     case NOTFILE:
-      snprintf(out, n, "Eine Datenbank braucht eine gewoehnliche Datei, keine Pipe und kein Geraet");
+      snprintf(out, n,
+               "Eine Datenbank braucht eine gewoehnliche Datei, keine Pipe und kein Geraet");
       return;
     case DATABASE:
       snprintf(out, n, "SQLite meldet: %s", c.format ? c.format : "unbekannter Fehler");

@@ -186,7 +186,7 @@ bool stamp(const unsigned char* p, size_t n, int64_t* days, int* seconds) {
 }
 
 char* iso(char* out, const unsigned char* p) {
-  int month = 1;
+  size_t month = 1;
   while (memcmp(months + 3 * (month - 1), p + 4, 3) != 0)
     month++;
   memcpy(out, p + 8, 4);  // the year

@@ -179,10 +179,9 @@ int64_t convert(input* in, output* out, bool* unread) {
   }
   // Without the memory for its buffers, a log counts as one that cannot be
   // read.
-  bool room =
-      mem && tables &&
-      (!book || (w[0].part && w[1].part)) && (!base || (w[0].values && w[1].values)) &&
-      (!(book || base) || (w[0].copy && w[1].copy && w[0].rows && w[1].rows));
+  bool room = mem && tables && (!book || (w[0].part && w[1].part)) &&
+              (!base || (w[0].values && w[1].values)) &&
+              (!(book || base) || (w[0].copy && w[1].copy && w[0].rows && w[1].rows));
   if (room) {
     first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
     s.in = in;
