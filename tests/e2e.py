@@ -1225,28 +1225,35 @@ class Surroundings(Case):
             self.assertTrue(shown.startswith(kept), shown)
             self.assertEqual(text(STDOUT % "out.csv"), after_banner(shown[len(kept):]))
             self.assertEqual(GOOD, self.read("a.log"))
+        with open(self.path("out.db"), "wb") as out:  # a database is no other
+            subprocess.run(EMULATOR + [PROGRAM, "a.log", "out.db"], cwd=self.dir,
+                           stdout=out, check=True, timeout=600)
+        self.assertEqual(text(STDOUT % "out.db"), after_banner(self.read("out.db")))
 
     def test_a_second_run_into_the_same_target_is_refused(self):
         # The first run holds the target while it waits for the reader of its
         # standard output: a log of many empty lines draws a frame for each,
         # and the start message is out once the target is held. Two runs
         # into one file would mix their lines; the second touches nothing.
+        # A database is held the same way, SQLite's own lock beside.
         self.write("a.log", GOOD + b"\n" * 300000)
         self.write("c.log", GOOD + GOOD)
-        first = subprocess.Popen(EMULATOR + [PROGRAM, "a.log", "b.csv"], cwd=self.dir,
-                                 stdout=subprocess.PIPE)
-        shown = b""
-        while text(START % ("a.log", "b.csv")) not in shown:
-            chunk = first.stdout.read1(4096)
-            self.assertTrue(chunk, shown)
-            shown += chunk
-        self.assertEqual(text(NOTARGET % ("b.csv", "Die Zieldatei wird von einem anderen Lauf geschrieben" if POSIX else
-                                          "Die Zieldatei ist von einem anderen Programm oder Lauf geoeffnet")),
-                         self.run_in("c.log", "b.csv"))
-        shown += first.communicate(timeout=600)[0]
-        self.assertEqual(0, first.returncode)
-        self.assertEqual(self.converted(300001, 300000, target="b.csv"), after_banner(shown))
+        for target in ("b.csv", "b.db"):
+            first = subprocess.Popen(EMULATOR + [PROGRAM, "a.log", target], cwd=self.dir,
+                                     stdout=subprocess.PIPE)
+            shown = b""
+            while text(START % ("a.log", target)) not in shown:
+                chunk = first.stdout.read1(4096)
+                self.assertTrue(chunk, shown)
+                shown += chunk
+            self.assertEqual(text(NOTARGET % (target, "Die Zieldatei wird von einem anderen Lauf geschrieben" if POSIX else
+                                              "Die Zieldatei ist von einem anderen Programm oder Lauf geoeffnet")),
+                             self.run_in("c.log", target))
+            shown += first.communicate(timeout=600)[0]
+            self.assertEqual(0, first.returncode)
+            self.assertEqual(self.converted(300001, 300000, target=target), after_banner(shown))
         self.assertEqual(csv(GOODCSV), self.read("b.csv"))
+        self.assertEqual((records(GOOD), b"ok"), database(self.path("b.db")))
 
     @unittest.skipUnless(POSIX, "FIFOs of this system")
     def test_log_cut_while_it_is_read(self):
