@@ -19,6 +19,11 @@ if(ZETTRIK_HARDENING AND NOT WIN32)
                     OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   endforeach()
   string(REPLACE "-Wdate-time" "" CPPFLAGS "${CPPFLAGS}")
+  # dpkg-buildflags maps the source folder's paths in the debugging
+  # sections to "."; a build folder of its own is mapped too, so that two
+  # build folders make the same program.
+  string(APPEND CXXFLAGS " -ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+  string(APPEND CFLAGS " -ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
   string(APPEND CMAKE_CXX_FLAGS " ${CPPFLAGS} ${CXXFLAGS}")
   string(APPEND CMAKE_C_FLAGS " ${CPPFLAGS} ${CFLAGS}")
   string(APPEND CMAKE_EXE_LINKER_FLAGS " ${LDFLAGS}")
