@@ -31,7 +31,7 @@ bool databases() {
 // piece of the part's text.
 struct record {
   int64_t line;
-  int64_t numbers[FIELDS];  // Status and Bytes, where integer says so
+  int64_t numbers[2];       // Status and Bytes, where integer says so
   uint32_t at[FIELDS];      // the start of a field's text
   uint32_t length[FIELDS];  // and its bytes
   bool integer[FIELDS];
@@ -180,7 +180,7 @@ static bool values(basepart* p, int64_t line, const row& r) {
     int64_t days;
     int seconds;
     if (v->integer[i])
-      v->numbers[i] = integer(starts[i], ends[i]);
+      v->numbers[i - STATUS] = integer(starts[i], ends[i]);
     else if (i == TIME && stamp(starts[i], (size_t)(ends[i] - starts[i]), &days, &seconds))
       out = iso(out, starts[i]);
     else
@@ -212,7 +212,7 @@ void insertrows(database* d, basepart* p) {
     sqlite3_bind_int64(s, 1, v->line);
     for (int i = 0; i < FIELDS; i++) {
       if (v->integer[i])
-        sqlite3_bind_int64(s, i + 2, v->numbers[i]);
+        sqlite3_bind_int64(s, i + 2, v->numbers[i - STATUS]);
       else  // an empty field is the empty text, which needs a pointer
         sqlite3_bind_text(s, i + 2, p->text.data + v->at[i], (int)v->length[i], SQLITE_STATIC);
     }
