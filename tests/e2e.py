@@ -230,6 +230,19 @@ class Case(unittest.TestCase):
         """The output of a run that converted both files."""
         return text(START % (source, target)) + frames(lines) + text(SUMMARY % faulty)
 
+    def cut(self, target):
+        """Converts a gzip log of several blocks, cut at three quarters, into
+        target; checks that the read error with its cause follows the
+        summary, and returns the log as it was before the cut."""
+        import gzip
+        big = (GOOD * 3 + BAD) * 10000  # 4 MB: several blocks
+        data = gzip.compress(big)
+        self.write("cut.gz", data[:len(data) * 3 // 4])
+        out = self.run_in("cut.gz", target)
+        self.assertTrue(out.endswith(text(NOSOURCE % ("cut.gz", damage("cut", "gzip", len(data) * 3 // 4)))),
+                        out[-100:])
+        return big
+
 
 class CommandLine(Case):
     def test_usage_names_the_program_as_invoked_and_creates_nothing(self):
@@ -364,12 +377,7 @@ class Conversion(Case):
             self.assertEqual([("Zugriffe", rows)], workbook(self.read(target)), target)
         self.assertEqual(text(NOSOURCE % ("missing.log", MISSING)), self.run_in("missing.log", "c.xlsx"))
         self.assertEqual([("Zugriffe", [HEADER])], workbook(self.read("c.xlsx")))
-        big = (GOOD * 3 + BAD) * 10000  # 4 MB: several blocks
-        data = gzip.compress(big)
-        self.write("cut.gz", data[:len(data) * 3 // 4])
-        out = self.run_in("cut.gz", "d.xlsx")
-        self.assertTrue(out.endswith(text(NOSOURCE % ("cut.gz", damage("cut", "gzip", len(data) * 3 // 4)))),
-                        out[-100:])
+        big = self.cut("d.xlsx")
         made = workbook(self.read("d.xlsx"))[0][1]
         self.assertGreater(len(made), 1000)
         self.assertEqual([HEADER] + cells(big)[:len(made) - 1], made)
@@ -455,7 +463,6 @@ class Conversion(Case):
         # messages as for a CSV file. A second run makes the file anew; a
         # log that cannot be read leaves the empty table, and a read error
         # after some blocks the rows before it, committed.
-        import gzip
         log = sample()
         want, faulty = reference(log)
         lines = log.count(b"\n")
@@ -475,12 +482,7 @@ class Conversion(Case):
         self.assertEqual(want.count(b"\n"), len(records(log)))
         self.assertEqual(text(NOSOURCE % ("missing.log", MISSING)), self.run_in("missing.log", "d.db"))
         self.assertEqual(([], b"ok"), database(self.path("d.db")))
-        big = (GOOD * 3 + BAD) * 10000  # 4 MB: several blocks
-        data = gzip.compress(big)
-        self.write("cut.gz", data[:len(data) * 3 // 4])
-        out = self.run_in("cut.gz", "e.db")
-        self.assertTrue(out.endswith(text(NOSOURCE % ("cut.gz", damage("cut", "gzip", len(data) * 3 // 4)))),
-                        out[-100:])
+        big = self.cut("e.db")
         made, verdict = database(self.path("e.db"))
         self.assertEqual(b"ok", verdict)
         self.assertGreater(len(made), 1000)
