@@ -353,7 +353,7 @@ def main():
         global ZETTRIK
         ZETTRIK = os.path.abspath(a.program)
 
-    subprocess.run([os.path.join(ROOT, "scripts", "setup"), "cmake", "g++", "make", "time",
+    subprocess.run([os.path.join(ROOT, "scripts", "setup"), "cmake", "g++", "make", "dpkg-dev", "time",
                     "util-linux", "libisal-dev", "isal", "gzip", "libzstd-dev", "zstd",
                     "liblzma-dev", "xz-utils", "libbz2-dev", "bzip2", "libxlsxwriter-dev",
                     "libsqlite3-dev", "sqlite3"],
