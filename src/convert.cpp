@@ -1,6 +1,7 @@
 // The conversion: reads the log to its end, copies every line of the right
 // shape to the CSV file with its separating spaces turned into semicolons
-// (or makes it a row of the workbook, book.h), and counts every other
+// (or makes it a row of the workbook, book.h, or of the database, base.h),
+// and counts every other
 // complete line. Which bytes separate and how a line counts is the scan's
 // part (scan.h).
 //
@@ -89,11 +90,12 @@ constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
 //   passturn  adds the block's faulty lines and hands the turn to the next
 //             block
 //
-// For a workbook, tabulate() takes the place of the scan and flush(): it
-// scans a copy of the block, counts its rows, waits only until the block
-// before has counted its own (tally), makes and deflates the rows, and then
-// waits for the turn to write them. Making the rows is the work there, and
-// the two workers do it side by side.
+// For a workbook or a database, tabulate() takes the place of the scan and
+// flush(): it scans a copy of the block, counts its rows and lines, waits
+// only until the block before has counted its own (tally), makes the rows
+// (deflated XML, or the values to insert), and then waits for the turn to
+// write or insert them. Making the rows is the work there, and the two
+// workers do it side by side.
 struct shared {
   input* in;
   output* out;
@@ -110,15 +112,16 @@ struct shared {
   std::condition_variable written;
   int64_t turn;    // the block to be written next
   int64_t faulty;  // rejected lines in the blocks written
-  int64_t tally;   // for a workbook: the block to count its rows next
+  int64_t tally;   // for a workbook or a database: the block to count next
   // Touched only by the worker that holds the turn to write.
   bool broken;  // a write failed: write what is left through stdio
 };
 
 // A worker: the shared state and its own buffer of HEAD + BLOCK bytes. The
 // converting thread's worker also holds the other one until it starts it.
-// For a workbook, a worker also has a copy of its block as the log has it,
-// its rows there, and its share of the workbook's work.
+// For a workbook or a database, a worker also has a copy of its block as the
+// log has it, its rows there, and its share of the work: the workbook's XML
+// or the database's values.
 struct worker {
   shared* s;
   char* buf;
@@ -268,14 +271,15 @@ static void work(worker* w) {
   }
 }
 
-// The workbook's way with a block: the lines that the scan accepts become
-// rows, as the log has them. The scan turns separators into semicolons in
-// place, so the block is copied first. A line with a field longer than a
-// cell holds is rejected too. The CR of a CR LF belongs to the line end
-// here on every platform: a workbook has no line ends. The rows counted in
-// the blocks before tell where this block's rows stand, and so where a
-// sheet ends; this worker makes and deflates them while the other works on
-// its own block, and writes them in its turn.
+// The way of the workbook and the database with a block: the lines that
+// the scan accepts become rows, as the log has them. The scan turns
+// separators into semicolons in place, so the block is copied first. In a
+// workbook, a line with a field longer than a cell holds is rejected too.
+// The CR of a CR LF belongs to the line end here on every platform: a row
+// has no line end. The rows and lines counted in the blocks before tell
+// where this block's rows stand: where a sheet ends, and each row's line
+// number. This worker makes them while the other works on its own block,
+// and writes or inserts them in its turn.
 static void tabulate(worker* w, block* b) {
   shared* s = w->s;
   ending* ends = w->ends;
