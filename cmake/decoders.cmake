@@ -1,5 +1,5 @@
 # The libraries that decode compressed logs, one unit each beside the
-# framing in src/input.cpp. gzip: ISA-L where it is there (Linux), zlib
+# framing in src/framing.cpp. gzip: ISA-L where it is there (Linux), zlib
 # otherwise (Windows, where Debian's MinGW build of it is linked in); zstd,
 # xz and bzip2: their reference libraries, from Debian's -dev packages on
 # Linux and built here from Debian's source packages for the Windows

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "testutil.h"
+#include "table.h"
 
 // Aborts, for the fuzzer to keep the input, when r is not what the plain
 // scan makes of the log; says first how it differs.

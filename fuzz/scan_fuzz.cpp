@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "testutil.h"
+#include "table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2)

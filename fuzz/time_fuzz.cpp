@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "book.h"
+#include "cells.h"
 
 static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

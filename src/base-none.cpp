@@ -1,26 +1,14 @@
 // A program built without SQLite: a target named as a database is refused
-// with the target's message, and nothing is converted (base.h).
-#include "base.h"
+// with the target's message and its own cause, and nothing is converted.
+#include "output.h"
 
-bool databases() {
-  return false;
-}
-
-database* newbase(const char*, cause* why) {
+static void* openbase(FILE* file, const char*, cause* why) {
+  fclose(file);
   note(why, because(NODATABASE));
   return nullptr;
 }
 
-basepart* newbasepart() {
-  return nullptr;
-}
+static const char* const suffixes[] = {".sqlite", ".sqlite3", ".db", nullptr};
 
-void freebasepart(basepart*) {}
-
-void makevalues(basepart*, int64_t, const row*, size_t) {}
-
-void insertrows(database*, basepart*) {}
-
-bool endbase(database*, cause*) {
-  return false;
-}
+const sink tobase = {"database", suffixes, openbase, nullptr, nullptr,
+                     nullptr,    nullptr,  nullptr,  nullptr, true};

@@ -1,4 +1,11 @@
-// The database, written through SQLite (base.h).
+// The database: where the accepted lines go when the target's name ends in
+// .sqlite, .sqlite3 or .db. Each line becomes a row of the table zugriffe,
+// written through the SQLite library, with the number of its line in the
+// log as its key, so that a row leads back to its line and the gaps are the
+// lines left out. The fields follow the workbook's rules (cells.h): quotes
+// taken off, Status and Bytes integers where they are plain ones, the time
+// in the form SQLite's date functions read where it has the form servers
+// write, and the bytes of the log as UTF-8 text, nothing escaped.
 //
 // The inserts are the work that cannot be shared: one table, one writer.
 // Everything else is done before a block's turn comes, on the worker that
@@ -12,20 +19,17 @@
 // in in the order of their keys, so only the right edge of the tree is
 // touched. Changes to the insert loop are measured with the benchmark's
 // database row.
-#include "base.h"
-
 #include <errno.h>
 #include <sqlite3.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <new>
 
-#include "pack.h"
-
-bool databases() {
-  return true;
-}
+#include "buffer.h"
+#include "cells.h"
+#include "output.h"
 
 // A row's values: its key, the numbers, and each other field's text as a
 // piece of the part's text.
@@ -38,6 +42,8 @@ struct record {
 };
 
 struct basepart {
+  rowset rows;     // the block's rows
+  int64_t before;  // the lines of the log before the block
   buffer text;
   buffer records;  // of record
   size_t count;
@@ -45,10 +51,12 @@ struct basepart {
 };
 
 struct database {
+  FILE* file;  // the run's own handle, which holds its lock (POSIX)
   sqlite3* db;
   sqlite3_stmt* insert;
-  cause why;    // the first failure
-  bool failed;  // a part could not be made whole
+  int64_t lines;  // of the log, counted so far in the reading turns
+  cause why;      // the first failure
+  bool failed;    // a part could not be made whole
 };
 
 // Integers stay integers in status and bytes, and text stays text, as the
@@ -111,16 +119,24 @@ static bool run(sqlite3* db, const char* sql, cause* why) {
   return rc == SQLITE_OK || rc == SQLITE_DONE;
 }
 
-database* newbase(const char* path, cause* why) {
+static void* openbase(FILE* file, const char* path, cause* why) {
+#ifdef _WIN32
+  // This run's handle lets no other write, SQLite's included: it is closed
+  // first, and SQLite's own handle then keeps other runs out.
+  fclose(file);
+  file = nullptr;
+#endif
   // Without counting its allocations, SQLite takes no lock of its own for
   // each; the call is refused, and changes nothing, once it runs.
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   void* room = malloc(sizeof(database));
   if (room == nullptr) {
     note(why, because(NOMEMORY));
+    if (file)
+      fclose(file);
     return nullptr;
   }
-  database* d = new (room) database{nullptr, nullptr, because(UNKNOWN), false};
+  database* d = new (room) database{file, nullptr, nullptr, 0, because(NONE), false};
   // The two workers take turns at the inserts, never at once: no mutex.
   int rc = sqlite3_open_v2(
       path, &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -137,23 +153,38 @@ database* newbase(const char* path, cause* why) {
   if (!made) {
     sqlite3_finalize(d->insert);
     sqlite3_close(d->db);
+    if (file)
+      fclose(file);
     free(d);
     return nullptr;
   }
   return d;
 }
 
-basepart* newbasepart() {
-  basepart* p = (basepart*)calloc(1, sizeof(basepart));
-  return p;
-}
-
-void freebasepart(basepart* p) {
-  if (p == nullptr)
-    return;
+static void freebasepart(void* part) {
+  basepart* p = (basepart*)part;
+  freerows(&p->rows);
   free(p->text.data);
   free(p->records.data);
   free(p);
+}
+
+static void* newbasepart() {
+  basepart* p = (basepart*)calloc(1, sizeof(basepart));
+  if (p && !newrows(&p->rows)) {
+    freebasepart(p);
+    p = nullptr;
+  }
+  return p;
+}
+
+// In the reading turn: the block's rows, and the lines before it.
+static void takebase(void* state, void* part, block* b) {
+  database* d = (database*)state;
+  basepart* p = (basepart*)part;
+  p->before = d->lines;
+  tabulate(&p->rows, b->start, b->end, nullptr, &b->lines, &b->faulty);
+  d->lines += b->lines;
 }
 
 static int64_t integer(const unsigned char* p, const unsigned char* end) {
@@ -165,9 +196,8 @@ static int64_t integer(const unsigned char* p, const unsigned char* end) {
 
 // The values of one row into p; false where there is no memory.
 static bool values(basepart* p, int64_t line, const row& r) {
-  const unsigned char* at = (const unsigned char*)r.at;
   const unsigned char *starts[FIELDS], *ends[FIELDS];
-  fields(at, (const unsigned char*)r.scanned, r.length, starts, ends);
+  fields(r, starts, ends);
   // A byte becomes at most three of UTF-8, and the time fewer than it has.
   if (!grow(&p->text, 3 * r.length) || !grow(&p->records, sizeof(record)))
     return false;
@@ -193,18 +223,23 @@ static bool values(basepart* p, int64_t line, const row& r) {
   return true;
 }
 
-void makevalues(basepart* p, int64_t before, const row* rows, size_t n) {
+// Alone: the values of the block's rows, a row's key its line's number.
+static void makebase(void* part, block*) {
+  basepart* p = (basepart*)part;
   p->text.used = p->records.used = p->count = 0;
   p->failed = false;
-  for (size_t i = 0; i < n && !p->failed; i++)
-    p->failed = !values(p, before + rows[i].place + 1, rows[i]);
+  const row* rows = p->rows.rows;
+  for (size_t i = 0; i < p->rows.count && !p->failed; i++)
+    p->failed = !values(p, p->before + rows[i].place + 1, rows[i]);
 }
 
-// This loop is the database's time: changes to it are measured with the
-// benchmark's database row.
-void insertrows(database* d, basepart* p) {
+// In the writing turn: the inserts. This loop is the database's time:
+// changes to it are measured with the benchmark's database row.
+static void insertbase(void* state, void* part) {
+  database* d = (database*)state;
+  basepart* p = (basepart*)part;
   d->failed |= p->failed;
-  if (d->failed || d->why.kind != UNKNOWN)
+  if (d->failed || failed(d->why))
     return;  // the rows after a failure would leave a gap that says nothing
   sqlite3_stmt* s = d->insert;
   const record* v = (const record*)p->records.data;
@@ -225,7 +260,8 @@ void insertrows(database* d, basepart* p) {
   }
 }
 
-bool endbase(database* d, cause* why) {
+static bool endbase(void* state, cause* why) {
+  database* d = (database*)state;
   if (d->failed)
     note(&d->why, because(NOMEMORY));
   sqlite3_finalize(d->insert);
@@ -235,8 +271,15 @@ bool endbase(database* d, cause* why) {
   int rc = sqlite3_close(d->db);
   if (rc != SQLITE_OK)
     note(&d->why, failure(nullptr, rc));
-  bool whole = d->why.kind == UNKNOWN;
+  if (d->file && fclose(d->file) != 0)
+    note(&d->why, because(SYSTEM, errno));
+  bool whole = !failed(d->why);
   note(why, d->why);
   free(d);
   return whole;
 }
+
+static const char* const suffixes[] = {".sqlite", ".sqlite3", ".db", nullptr};
+
+const sink tobase = {"database", suffixes, openbase,   newbasepart, freebasepart,
+                     takebase,   makebase, insertbase, endbase,     true};

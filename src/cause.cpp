@@ -12,7 +12,7 @@ cause because(int kind, int err) {
 }
 
 void note(cause* into, const cause& c) {
-  if (into->kind == UNKNOWN)
+  if (c.kind != NONE && (into->kind == NONE || into->kind == UNKNOWN))
     *into = c;
 }
 

@@ -11,6 +11,7 @@
 // The kinds of cause. The damage kinds name the format and the bytes of
 // the log taken when it was found.
 enum {
+  NONE,        // no failure: what a cause starts as
   UNKNOWN,     // nothing was noticed but the failure itself
   SYSTEM,      // a system call failed with the error number err
   NOMEMORY,    // an allocation failed
@@ -43,8 +44,16 @@ struct cause {
 cause because(int kind, int err = 0);
 
 // Records c in *into unless a cause is there already: the first failure is
-// the one told, and what follows from it is not.
+// the one told, and what follows from it is not. A failure whose cause was
+// not noticed (UNKNOWN) gives way to the first whose cause was.
 void note(cause* into, const cause& c);
+
+// Whether a failure has been noted. A failure always travels this way: in
+// the cause of the side that failed (the input's, the output's), from where
+// it is noticed to the run, which tells it.
+inline bool failed(const cause& c) {
+  return c.kind != NONE;
+}
 
 // The line told after a FEHLER message: a tab, "Grund: ", the cause in
 // German (ASCII, as every message), a line feed; into out, which has room

@@ -1,7 +1,8 @@
-// The fields of an accepted line and the rules for their values, the same
-// for every target that holds them apart (the workbook, book.h; the
-// database, base.h): where a field ends, which are numbers, which time is a
-// date, and how the bytes of the log become text.
+// The rows of a block and the fields of an accepted line, and the rules for
+// their values, the same for every target that holds the fields apart (the
+// workbook, sheets.cpp and text.h; the database, base.cpp): which lines are
+// rows, where a field ends, which are numbers, which time is a date, and how
+// the bytes of the log become text.
 #ifndef ZETTRIK_CELLS_H
 #define ZETTRIK_CELLS_H
 
@@ -18,15 +19,40 @@ struct row {
   int64_t place;
 };
 
+// The accepted lines of a block, as rows: the block copied as the log has
+// it, the rows there, and the scan's line ends. Room for a block of MOST
+// bytes (output.h): an accepted line has at least 17 bytes (8 separators,
+// 6 quotes, 2 brackets and its line feed), so a block holds at most
+// MOST / 17 rows.
+struct ending;
+struct rowset {
+  char* copy;
+  row* rows;
+  size_t count;
+  ending* ends;
+};
+
+// Makes room in t; false where there is no memory.
+bool newrows(rowset* t);
+void freerows(rowset* t);
+
+// The rows of the whole lines from start to end: the block is copied, and
+// then scanned in place, turning its separators into semicolons. A line
+// of the right shape and length becomes a row where keep (or nullptr) takes
+// it; every line is counted in *lines, which tells the place of the first
+// (the block's lines before it), and every other in *faulty. The CR of a
+// CR LF belongs to the line end here on every platform: a row has no line
+// end.
+void tabulate(rowset* t, char* start, char* end, bool (*keep)(const row& r), int64_t* lines,
+              int64_t* faulty);
+
 // The fields of a line, in the order of the log.
 enum { ADDRESS, IDENTITY, USER, TIME, REQUEST, STATUS, BYTES, REFERRER, AGENT, FIELDS };
 
-// Bounds the fields of the n bytes at p: field i from starts[i] to ends[i],
-// a field that begins and ends with a double quote without them. scanned
-// is the line as the scan left it, whose semicolons tell the separators,
-// or nullptr for a line the scan has not seen.
-void fields(const unsigned char* p, const unsigned char* scanned, size_t n,
-            const unsigned char** starts, const unsigned char** ends);
+// Bounds the fields of a row: field i from starts[i] to ends[i] in r.at, a
+// field that begins and ends with a double quote without them. The
+// separators are the bytes that the scan turned into semicolons.
+void fields(const row& r, const unsigned char** starts, const unsigned char** ends);
 
 // Whether a field is a number as a cell takes one: a plain decimal integer
 // of at most 15 digits (all that a spreadsheet keeps exact), without a

@@ -25,11 +25,7 @@ void gotoxy(int x, int y) {
     printf("\033[%dC", x);
 }
 
-// The column and row of the cursor: -1, as neither can be asked for here.
-int wherex() {
-  return -1;
-}
-
+// The row of the cursor: -1, as it cannot be asked for here.
 int wherey() {
   return -1;
 }

@@ -27,15 +27,8 @@ void gotoxy(int x, int y) {
   SetConsoleCursorPosition(GetStdHandle(STD_OUTPUT_HANDLE), at);
 }
 
-// The column and the row of the cursor, or -1 where standard output is no
-// console; a move to row -1 fails in turn.
-int wherex() {
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
-    return -1;
-  return info.dwCursorPosition.X;
-}
-
+// The row of the cursor, or -1 where standard output is no console; a move
+// to row -1 fails in turn.
 int wherey() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))

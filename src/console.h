@@ -16,9 +16,8 @@ void spin(int64_t lines);
 // Whether standard output is a terminal or console, where the cursor moves.
 bool terminal();
 
-// The cursor: moves it to column x, row y; tells its column and row.
+// The cursor: moves it to column x, row y; tells its row.
 void gotoxy(int x, int y);
-int wherex();
 int wherey();
 
 // Writes a message in UTF-8 to standard output, as the screen shows names.

@@ -1,22 +1,33 @@
-// The conversion: reads the log to its end, copies every line of the right
-// shape to the CSV file with its separating spaces turned into semicolons
-// (or makes it a row of the workbook, book.h, or of the database, base.h),
-// and counts every other
-// complete line. Which bytes separate and how a line counts is the scan's
-// part (scan.h).
+// The conversion: reads the log to its end a block at a time and hands
+// every block to the output (output.h), which copies the lines of the
+// right shape and counts the others. Which lines those are is the scan's
+// part (scan.h); what becomes of them, the output's.
 //
-// A line is of the right shape when it has exactly 8 separators, 6 double
-// quotes and 2 brackets outside quotes, as a line of the combined log format
-// has:
+// Two workers, the converting thread and, from the second block on, one
+// thread more, take the log a block at a time, each block on its own from
+// reading to writing: while one reads or writes, the other makes, so that
+// on two cores the scan and the copying between the file cache and the
+// buffers overlap. A block stays in the buffer of the worker that read it
+// and is written from there. The life of one block, in one worker, while
+// the other lives the next:
 //
-//   1.2.3.4 - - [07/Dec/2026:10:00:00 +0100] "GET / HTTP/1.0" 200 5 "-" "A/1"
-//   1.2.3.4;-;-;[07/Dec/2026:10:00:00 +0100];"GET / HTTP/1.0";200;5;"-";"A/1"
+//   fetch()     holds `reading` for the whole read, a read that may wait
+//               on a pipe: takes the line that the block before cut from
+//               `carry`, reads, finds the last line feed, leaves the line
+//               cut there in `carry`; then the output's take()
+//   make()      alone: the output's work on the block (the scan, cells,
+//               values), with no lock and no wait
+//   writeturn() waits for the block's turn (`turn`), the output writes the
+//               block, spin() draws its frames, and the turn passes on
 //
-// Quoting and bracketing go by parity alone: a byte stands inside quotes when
-// the quotes before it in its line are odd, inside brackets when the brackets
-// counted before it are odd. There is no nesting and no escape character.
-// Brackets are counted only outside quotes; quotes are counted everywhere.
-#include <errno.h>
+// So there are two orders and one of each: `reading` for the reads, the
+// turn for the writes. A compressed log is decoded on a thread of its own,
+// a block ahead (ahead.cpp), and reading a block copies it from there.
+//
+// This is the converter's hot path with the scan: changes here are
+// measured with bench/bench.py.
+#include "convert.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -24,315 +35,99 @@
 #include <mutex>
 
 #include "console.h"
-#include "convert.h"
 #include "scan.h"
 #include "threads.h"
-
-#ifndef _WIN32
-#include <sys/uio.h>
-#endif
-
-// Platform difference: Windows ends its lines with CR LF. The source is read
-// in binary mode, so a 0x1A is a byte like any other and not, as in the text
-// mode of the Windows run-time, the end of the file. In its place the scan
-// does what text mode would do with line ends: the CR of a CR LF belongs to
-// the line end and not to the line, and every accepted line is written ending
-// in CR LF, also where the log had a line feed alone. A CR anywhere else is
-// an ordinary byte.
-#ifdef _WIN32
-constexpr bool CRLF = true;
-// The runs to be written are kept as POSIX keeps them for writev(), which
-// Windows does not have (see emit()).
-struct iovec {
-  void* iov_base;
-  size_t iov_len;
-};
-#else
-constexpr bool CRLF = false;
-#endif
-
-// Bytes asked for with one read. A worker's buffer has room before its block
-// for the start of a line that the block before cut, so that a line always
-// stands whole in it. The scan is given ROOM bytes at a time, and room to
-// tell as many lines. A worker gathers up to RUNS runs of accepted lines
-// before it writes them.
-constexpr int BLOCK = 1 << 20, ROOM = 4096, RUNS = 1024;
 
 // The room before a block, for the longest line that can be carried. It is a
 // whole number of pages, and the buffers begin on a page, so that every
 // block is read to the start of a page: the system's copy into the buffer
 // took about five times as long when it began one byte short of one.
 constexpr size_t PAGE = 4096, HEAD = (LONGEST + PAGE - 1) / PAGE * PAGE;
+static_assert(HEAD + BLOCK <= MOST, "the outputs make room for MOST bytes of a block");
 
-// Two workers, the converting thread and, from the second block on, one
-// thread more, take the log a block at a time, each block on its own from
-// reading to writing: while one reads or writes, the other scans, so that on
-// two cores the scan and the copying between the file cache and the buffers
-// overlap. A block stays in the buffer of the worker that read it, and its
-// accepted lines are written from there: no bytes pass from one thread to
-// the other but the line that a block cuts. Reading goes in turns; writing
-// goes in the order of the blocks. Each block is taken as a run of whole
-// lines: whoever reads a block takes over the line that the block before
-// cut, and leaves the line that its own block cuts to the next. A
-// compressed log is decoded on a thread of its own, a block ahead (input.cpp),
-// and reading a block copies it from there.
-//
-// The life of one block, in one worker, while the other lives the next:
-//
-//   fetch()   holds `reading` for the whole read: takes over the cut line,
-//             reads, finds the last line feed, leaves the new cut line
-//   scan      ROOM bytes at a time, gathering runs of accepted lines; when
-//             RUNS runs are gathered in the middle of the scan, flush()
-//             waits for the turn to write (waitturn) and writes them: the
-//             one wait in the middle of a scan
-//   flush()   waits for the turn, if it does not hold it yet, and writes
-//             the rest; spin() draws the block's frames
-//   passturn  adds the block's faulty lines and hands the turn to the next
-//             block
-//
-// For a workbook or a database, tabulate() takes the place of the scan and
-// flush(): it scans a copy of the block, counts its rows and lines, waits
-// only until the block before has counted its own (tally), makes the rows
-// (deflated XML, or the values to insert), and then waits for the turn to
-// write or insert them. Making the rows is the work there, and the two
-// workers do it side by side.
 struct shared {
   input* in;
   output* out;
-  // Held for the whole read of a block; guards everything down to blocks.
+  // Held for the whole read of a block and its take(); guards everything
+  // down to blocks.
   std::mutex reading;
-  bool ended;       // the log has ended, or reading failed
-  bool unread;      // reading failed
-  const char* cut;  // the start of the line that the last block cut
-  size_t kept;      // its bytes
-  bool skipping;    // that line is too long; look only for its end
-  int64_t blocks;   // blocks read so far
+  bool ended;      // the log has ended, or reading failed
+  char* carry;     // the start of the line that the last block cut, LONGEST bytes
+  size_t kept;     // its bytes
+  bool skipping;   // that line is too long; look only for its end
+  int64_t blocks;  // blocks read so far
   // Guards the turn and the count; written tells that the turn moved on.
   std::mutex lock;
   std::condition_variable written;
   int64_t turn;    // the block to be written next
   int64_t faulty;  // rejected lines in the blocks written
-  int64_t tally;   // for a workbook or a database: the block to count next
-  // Touched only by the worker that holds the turn to write.
-  bool broken;  // a write failed: write what is left through stdio
 };
 
-// A worker: the shared state and its own buffer of HEAD + BLOCK bytes. The
-// converting thread's worker also holds the other one until it starts it.
-// For a workbook or a database, a worker also has a copy of its block as the
-// log has it, its rows there, and its share of the work: the workbook's XML
-// or the database's values.
+// A worker: the shared state, its own buffer of HEAD + BLOCK bytes and its
+// share of the output's work. The converting thread's worker also holds
+// the other one until it starts it.
 struct worker {
   shared* s;
   char* buf;
+  void* part;
   worker* spare;  // the worker to start at the second block, or nullptr
-  runner other;   // the thread it started for the spare, if any
-  // Its tables, kept off the stack: a stack that grows needs address space
-  // that a limit on it may not leave, and it says so only by a fault.
-  ending* ends;  // the line ends that one call of the scan tells
-  iovec* runs;   // the runs of accepted lines gathered to be written
-  char* copy;
-  row* rows;     // room for the rows of a whole block
-  size_t count;  // the rows there
-  sheetpart* part;
-  basepart* values;
-};
-
-// One block, as a worker has read it.
-struct block {
-  int64_t number;  // in the order of the log
-  char* start;     // its first line
-  char* end;       // the byte after its last line feed
-  int64_t lines;   // complete lines, for the spinner
-  int64_t faulty;  // rejected lines
-  bool writing;    // the worker holds the turn to write
-  int runs;        // runs of accepted lines gathered and not yet written
+  runner helper;  // the thread started for the spare, if any
 };
 
 static void work(worker* w);
-static void tabulate(worker* w, block* b);
-static int64_t tally(shared* s, const block* b, size_t rows, int64_t* lines);
-static bool fetch(shared* s, char* buf, block* b);
-static void start(worker* w);
-static void put(shared* s, block* b, iovec* runs, const char* p, size_t n);
-static void flush(shared* s, block* b, iovec* runs);
-static void waitturn(shared* s, int64_t number);
-static void passturn(shared* s, const block* b);
-static void emit(shared* s, iovec* runs, int n);
+static bool fetch(shared* s, worker* w, block* b);
+static void startspare(worker* w);
+static void writeturn(shared* s, worker* w, const block* b);
 
-int64_t convert(input* in, output* out, bool* unread) {
+int64_t convert(input* in, output* out) {
+  const sink* k = out->kind;
   char* mem = (char*)malloc(PAGE + 2 * (HEAD + BLOCK));
-  char* first;  // the first page in mem
+  char* carry = (char*)malloc(LONGEST);
   shared s;
   worker w[2];
-  bool book = out->book != nullptr, base = out->base != nullptr;
-
-  *unread = false;
-  bool tables = true;
-  for (worker& k : w) {
-    k.ends = (ending*)malloc(ROOM * sizeof(ending));
-    k.runs = (iovec*)malloc(RUNS * sizeof(iovec));
-    tables = tables && k.ends && k.runs;
-    k.copy = book || base ? (char*)malloc(HEAD + BLOCK) : nullptr;
-    k.part = book ? newpart() : nullptr;
-    k.values = base ? newbasepart() : nullptr;
-    // An accepted line has at least 17 bytes (8 separators, 6 quotes, 2
-    // brackets and its line feed): the rows of a block never outgrow this.
-    k.rows = book || base ? (row*)malloc(((HEAD + BLOCK) / 17 + 1) * sizeof(row)) : nullptr;
-  }
+  w[0].part = k->newpart();
+  w[1].part = k->newpart();
   // Without the memory for its buffers, a log counts as one that cannot be
   // read.
-  bool room = mem && tables && (!book || (w[0].part && w[1].part)) &&
-              (!base || (w[0].values && w[1].values)) &&
-              (!(book || base) || (w[0].copy && w[1].copy && w[0].rows && w[1].rows));
+  bool room = mem && carry && w[0].part && w[1].part;
   if (room) {
-    first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
+    char* first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
     s.in = in;
     s.out = out;
-    s.ended = s.unread = s.skipping = s.broken = false;
-    s.cut = first;
+    s.ended = s.skipping = false;
+    s.carry = carry;
     s.kept = 0;
-    s.blocks = s.turn = s.faulty = s.tally = 0;
+    s.blocks = s.turn = s.faulty = 0;
     w[0].s = w[1].s = &s;
     w[0].buf = first;
     w[1].buf = first + HEAD + BLOCK;
     w[0].spare = &w[1];
     w[1].spare = nullptr;
-
-    w[0].other.started = false;
+    w[0].helper.started = false;
     work(&w[0]);
-    await(&w[0].other);
+    await(&w[0].helper);
   }
-  for (worker& k : w) {
-    free(k.ends);
-    free(k.runs);
-    free(k.copy);
-    free(k.rows);
-    freepart(k.part);
-    freebasepart(k.values);
-  }
+  for (worker& x : w)
+    if (x.part)
+      k->freepart(x.part);
+  free(carry);
   free(mem);
   if (!room)
     note(&in->why, because(NOMEMORY));
-  *unread = room ? s.unread : true;
   return room ? s.faulty : 0;
 }
 
-// A worker: reads a block, scans it in place, so that separating spaces
-// become semicolons in the buffer itself, and writes its runs of accepted
-// lines from there, so that nothing is copied per line; then the next block,
-// to the end of the log.
+// A worker: reads a block, makes it, writes it in its turn; then the next
+// block, to the end of the log.
 static void work(worker* w) {
   shared* s = w->s;
-  ending* ends = w->ends;
-  iovec* runs = w->runs;
   block b;
-
-  while (fetch(s, w->buf, &b)) {
+  while (fetch(s, w, &b)) {
     if (w->spare != nullptr && b.number >= 1)
-      start(w);
-    if (s->out->book || s->out->base) {
-      tabulate(w, &b);
-      spin(b.lines);
-      passturn(s, &b);
-      continue;
-    }
-    counts c = {0, 0, 0};  // a block begins with a line
-    char* line = b.start;  // start of the current line
-    char* run = b.start;   // start of the accepted lines not yet gathered
-    for (char* p = b.start; p < b.end;) {
-      char* stop = b.end - p > ROOM ? p + ROOM : b.end;
-      int told = scan(p, stop, &c, ends);
-      for (int i = 0; i < told; i++) {
-        char* next = ends[i].next;
-        size_t length = next - line;
-        // A line feed alone, to be written as CR LF.
-        bool bare = CRLF && !(length > 1 && next[-2] == '\r');
-        b.lines++;
-        if (!ends[i].shaped || length - (CRLF && !bare) > LONGEST) {
-          put(s, &b, runs, run, line - run);
-          run = next;
-          b.faulty++;
-        } else if (bare) {
-          put(s, &b, runs, run, next - 1 - run);
-          put(s, &b, runs, "\r\n", 2);
-          run = next;
-        }
-        line = next;
-      }
-      p = stop;
-    }
-    put(s, &b, runs, run, line - run);
-    flush(s, &b, runs);
-    // The turn is this worker's until it passes it on: the frames and the
-    // count go in the order of the blocks too.
-    spin(b.lines);
-    passturn(s, &b);
+      startspare(w);
+    s->out->kind->make(w->part, &b);
+    writeturn(s, w, &b);
   }
-}
-
-// The way of the workbook and the database with a block: the lines that
-// the scan accepts become rows, as the log has them. The scan turns
-// separators into semicolons in place, so the block is copied first. In a
-// workbook, a line with a field longer than a cell holds is rejected too.
-// The CR of a CR LF belongs to the line end here on every platform: a row
-// has no line end. The rows and lines counted in the blocks before tell
-// where this block's rows stand: where a sheet ends, and each row's line
-// number. This worker makes them while the other works on its own block,
-// and writes or inserts them in its turn.
-static void tabulate(worker* w, block* b) {
-  shared* s = w->s;
-  ending* ends = w->ends;
-  memcpy(w->copy, b->start, b->end - b->start);
-  w->count = 0;
-  counts c = {0, 0, 0};
-  char* line = b->start;
-  for (char* p = b->start; p < b->end;) {
-    char* stop = b->end - p > ROOM ? p + ROOM : b->end;
-    int told = scan(p, stop, &c, ends);
-    for (int i = 0; i < told; i++) {
-      char* next = ends[i].next;
-      size_t length = next - line;
-      bool cr = length > 1 && next[-2] == '\r';
-      row r = {w->copy + (line - b->start), line, length - 1 - cr, b->lines};
-      b->lines++;
-      if (ends[i].shaped && length - (CRLF && cr) <= LONGEST &&
-          (s->out->book == nullptr || fits(r.at, r.length)))
-        w->rows[w->count++] = r;
-      else
-        b->faulty++;
-      line = next;
-    }
-    p = stop;
-  }
-  int64_t lines;
-  int64_t first = tally(s, b, w->count, &lines);
-  if (s->out->book)
-    makerows(w->part, first, w->rows, w->count);
-  else
-    makevalues(w->values, lines, w->rows, w->count);
-  waitturn(s, b->number);
-  b->writing = true;
-  if (s->out->book)
-    writerows(s->out->book, w->part);
-  else
-    insertrows(s->out->base, w->values);
-}
-
-// Waits until the blocks before this one have counted their rows and
-// lines, and adds this block's; returns the rows before it, and sets
-// *lines to the lines before it.
-static int64_t tally(shared* s, const block* b, size_t rows, int64_t* lines) {
-  std::unique_lock<std::mutex> hold(s->lock);
-  s->written.wait(hold, [&] { return s->tally == b->number; });
-  int64_t before = s->out->rows;
-  s->out->rows += (int64_t)rows;
-  *lines = s->out->lines;
-  s->out->lines += b->lines;
-  s->tally++;
-  hold.unlock();
-  s->written.notify_all();
-  return before;
 }
 
 // A log of one block is converted without a second thread; from the second
@@ -343,32 +138,29 @@ static void* working(void* w) {
   return nullptr;
 }
 
-static void start(worker* w) {
+static void startspare(worker* w) {
   worker* spare = w->spare;
   w->spare = nullptr;
-  launch(&w->other, working, spare);
+  launch(&w->helper, working, spare);
 }
 
-// Waits for the turn to read, then reads the next block into buf after the
-// line that the block before cut, and sets b to the whole lines there.
-// Returns false at the end of the log, or when reading failed.
-static bool fetch(shared* s, char* buf, block* b) {
+// Waits for the turn to read, then reads the next block into the worker's
+// buffer after the line that the block before cut, sets b to the whole
+// lines there and lets the output take it. Returns false at the end of the
+// log, or when reading failed (the input's cause says so).
+static bool fetch(shared* s, worker* w, block* b) {
   std::lock_guard<std::mutex> alone(s->reading);
   if (s->ended)
     return false;
 
-  // Alone with the log and the cut line now. The cut line may stand in this
-  // same buffer, where the two places can overlap.
-  char* data = buf + HEAD;
+  char* data = w->buf + HEAD;
   char* start = data - s->kept;
-  memmove(start, s->cut, s->kept);
+  memcpy(start, s->carry, s->kept);
   long n = s->in->read(s->in, data, BLOCK);
   char* end = data + (n > 0 ? n : 0);
   b->lines = b->faulty = 0;
-  b->writing = false;
-  b->runs = 0;
   if (n > 0 && s->skipping) {
-    char* lf = (char*)memchr(data, '\n', n);
+    char* lf = (char*)memchr(data, '\n', (size_t)n);
     start = lf ? lf + 1 : end;
     if (lf) {
       b->lines = b->faulty = 1;
@@ -384,86 +176,39 @@ static bool fetch(shared* s, char* buf, block* b) {
     last--;
   b->start = start;
   b->end = last;
-  s->cut = last;
-  s->kept = end - last;
+  s->kept = (size_t)(end - last);
   if (s->kept > LONGEST) {
     s->skipping = true;
     s->kept = 0;
   }
+  memcpy(s->carry, last, s->kept);
   if (n <= 0) {
+    // A source that fails without a cause fails all the same.
+    if (n < 0)
+      note(&s->in->why, because(UNKNOWN));
     s->ended = true;
-    s->unread = n < 0;
     return false;
   }
   b->number = s->blocks++;
+  if (s->out->kind->take)
+    s->out->kind->take(s->out->state, w->part, b);
   return true;
 }
 
-// Gathers the n bytes at p for the CSV file; they stay where they are until
-// they are written.
-static void put(shared* s, block* b, iovec* runs, const char* p, size_t n) {
-  if (n == 0)
-    return;
-  runs[b->runs].iov_base = (void*)p;
-  runs[b->runs].iov_len = n;
-  if (++b->runs == RUNS)
-    flush(s, b, runs);
-}
-
-// Waits for this block's turn to write, if it does not hold it yet, and
-// writes the runs gathered.
-static void flush(shared* s, block* b, iovec* runs) {
-  if (!b->writing) {
-    waitturn(s, b->number);
-    b->writing = true;
+// Waits until every block before this one is written, has the output write
+// this one, adds its rejected lines, and hands the turn to the next block.
+// The frames go in the order of the blocks too.
+static void writeturn(shared* s, worker* w, const block* b) {
+  {
+    std::unique_lock<std::mutex> hold(s->lock);
+    s->written.wait(hold, [&] { return s->turn == b->number; });
   }
-  emit(s, runs, b->runs);
-  b->runs = 0;
-}
-
-// Waits until every block before this one is written.
-static void waitturn(shared* s, int64_t number) {
-  std::unique_lock<std::mutex> hold(s->lock);
-  s->written.wait(hold, [&] { return s->turn == number; });
-}
-
-// Counts the block's rejected lines and hands the turn to the next block.
-static void passturn(shared* s, const block* b) {
+  s->out->kind->write(s->out->state, w->part);
+  spin(b->lines);
   {
     std::lock_guard<std::mutex> hold(s->lock);
     s->faulty += b->faulty;
     s->turn++;
   }
   s->written.notify_all();
-}
-
-// Writes n runs; only the worker that holds the turn calls it.
-//
-// Platform difference: POSIX writes all the runs with one system call,
-// writev(). Windows has none, and there they go through stdio's buffer. What
-// writev() leaves undone, and everything after it, goes through stdio too,
-// whose error flag tells the caller of a failure; from then on the position
-// in the file is stdio's alone.
-static void emit(shared* s, iovec* runs, int n) {
-  size_t done = 0;  // the bytes that went out at once
-  if (n == 0)
-    return;
-#ifndef _WIN32
-  if (!s->broken) {
-    long wrote = (long)writev(fileno(s->out->file), runs, n);
-    done = wrote > 0 ? (size_t)wrote : 0;
-    if (wrote < 0)
-      note(&s->out->why, because(SYSTEM, errno));
-  }
-#endif
-  for (int i = 0; i < n; i++) {
-    size_t skip = done < runs[i].iov_len ? done : runs[i].iov_len;
-    done -= skip;
-    if (skip < runs[i].iov_len) {
-      size_t k = runs[i].iov_len - skip;
-      if (fwrite((char*)runs[i].iov_base + skip, 1, k, s->out->file) != k)
-        note(&s->out->why, because(SYSTEM, errno));
-      s->broken = 1;
-    }
-  }
 }

@@ -1,5 +1,5 @@
 // The decoders of liblzma: xz, a stream at a time, with the integrity check
-// the stream names (the framing in input.cpp passes over the padding
+// the stream names (the framing, framing.cpp, passes over the padding
 // between and after streams); lzip, a member at a time, each with its
 // CRC-32; and the old lzma format, one stream without a check.
 #include <lzma.h>
@@ -60,18 +60,13 @@ static void releasexz(decoder* d) {
   free(d->lib);
 }
 
-static bool decodelzmas(input* in, int padding, lzma_ret (*begin)(lzma_stream*)) {
-  decoder* d = newdecoder(padding, false);
+static bool decodelzmas(decoder* d, lzma_ret (*begin)(lzma_stream*)) {
   lzmastate* s = (lzmastate*)malloc(sizeof(lzmastate));
-  if (d == nullptr || s == nullptr) {
-    free(d);
-    free(s);
+  if (s == nullptr)
     return false;
-  }
   s->z = LZMA_STREAM_INIT;
   s->begin = begin;
   if (begin(&s->z) != LZMA_OK) {
-    free(d);
     free(s);
     return false;
   }
@@ -79,20 +74,17 @@ static bool decodelzmas(input* in, int padding, lzma_ret (*begin)(lzma_stream*))
   d->step = stepxz;
   d->reset = resetxz;
   d->release = releasexz;
-  return decoding(in, d);
+  return true;
 }
 
-// xz's streams come with zero padding in fours between and after them;
-// lzip's members one after another, with nothing between; the lzma format
-// holds one stream, and nothing may follow it.
-bool decodexz(input* in) {
-  return decodelzmas(in, ZEROFOURS, beginxz);
+bool decodexz(decoder* d) {
+  return decodelzmas(d, beginxz);
 }
 
-bool decodelzip(input* in) {
-  return decodelzmas(in, NOZEROS, beginlzip);
+bool decodelzip(decoder* d) {
+  return decodelzmas(d, beginlzip);
 }
 
-bool decodelzma(input* in) {
-  return decodelzmas(in, ALONE, beginlzma);
+bool decodelzma(decoder* d) {
+  return decodelzmas(d, beginlzma);
 }

@@ -1,5 +1,5 @@
 // The zstd decoder: the reference library. It reads each frame whole,
-// skippable frames included; the framing in input.cpp says what may follow.
+// skippable frames included; the framing (framing.cpp) says what may follow.
 #include <stdlib.h>
 #include <zstd.h>
 #include <zstd_errors.h>
@@ -51,13 +51,11 @@ static void releasezstd(decoder* d) {
   free(s);
 }
 
-bool decodezstd(input* in) {
-  decoder* d = newdecoder(NOZEROS, false);
+bool decodezstd(decoder* d) {
   zstdstate* s = (zstdstate*)malloc(sizeof(zstdstate));
   ZSTD_DCtx* z = ZSTD_createDCtx();
-  if (d == nullptr || s == nullptr || z == nullptr ||
+  if (s == nullptr || z == nullptr ||
       ZSTD_isError(ZSTD_DCtx_setParameter(z, ZSTD_d_windowLogMax, WINDOWLOG))) {
-    free(d);
     free(s);
     ZSTD_freeDCtx(z);
     return false;
@@ -68,5 +66,5 @@ bool decodezstd(input* in) {
   d->step = stepzstd;
   d->reset = resetzstd;
   d->release = releasezstd;
-  return decoding(in, d);
+  return true;
 }

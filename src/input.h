@@ -20,65 +20,40 @@ struct input {
   void (*end)(input* in);
   int fd;       // the descriptor the bytes come from
   void* state;  // what the source keeps between reads
-  // The first bytes of the descriptor, read by start() to tell a compressed
+  // The first bytes of the descriptor, read by openlog() to tell a compressed
   // log from a plain one (lzma's header, the longest, has 13); a source
   // hands them on before anything else.
   unsigned char head[16];
   size_t held;
   int64_t taken;       // the bytes taken from fd so far
   const char* format;  // the compressed format's name, or nullptr
-  cause why;           // why a read failed, once one has
+  cause why;           // why a read failed, once one has (failed() tells)
 };
+
+// The most bytes the conversion asks for with one read; a decoder on its
+// own thread decodes as many ahead.
+constexpr size_t BLOCK = 1 << 20;
 
 // Sets in up to read the log from fd as it is.
 void plain(input* in, int fd);
 
 // Sets in up to read the log from fd, by the bytes it begins with, whatever
-// its name: decoded where they are those of gzip, zstd, xz, lzma, lzip or
-// bzip2; refused, every read failing, where they are those of a compressed
-// format that is not read here, or where the log ends within such bytes
-// (at least two of them); as it is otherwise. Returns false, with in->why
-// set, when there was no memory for the decoder.
-bool start(input* in, int fd);
+// its name (formats.h): decoded where they are those of gzip, zstd, xz,
+// lzma, lzip or bzip2, on a thread of its own (ahead.h); refused, every
+// read failing, where they are those of a compressed format that is not
+// read here, or where the log ends within such bytes (at least two of
+// them); as it is otherwise. Returns false, with in->why set, when there
+// was no memory for the decoder.
+bool openlog(input* in, int fd);
 
-// Releases what start() or a decoder took.
+// Releases what openlog() or a decoder took.
 void finish(input* in);
 
-// Reads up to n bytes from the descriptor, as the sources do. At the end of
-// a regular file that is now shorter than what was taken of it, the log was
-// cut while it was read (as logrotate's copytruncate does): that is a read
-// error, -1, and not the end of the log. A failure sets in->why.
+// Reads up to n bytes from the descriptor, for the plain source and the
+// framing. At the end of a regular file that is now shorter than what was
+// taken of it, the log was cut while it was read (as logrotate's
+// copytruncate does): that is a read error, -1, and not the end of the
+// log. A failure sets in->why.
 long take(input* in, void* buf, size_t n);
-
-// Whether the n bytes at p begin as a compressed file does (gzip's, or that
-// of any other format in the table in input.cpp), or are, at least two of
-// them, all there is of such a beginning.
-bool compressed(const unsigned char* p, size_t n);
-
-// The decoders, for start() and the tests: each sets in up to decode the
-// bytes of in->head and then of in->fd, a frame after another (gzip's and
-// lzip's members, xz's and bzip2's streams; lzma's one stream), as the
-// format's own tool does: the
-// zeros that the format allows after a frame are passed over, anything
-// else is damage, as are corrupt data, a wrong checksum, a frame cut short
-// and a decoded log that is itself compressed. Each returns false when
-// there was no memory for it. gzip has two: ISA-L and zlib.
-#ifdef ZETTRIK_ISAL
-bool inflateisal(input* in);
-#endif
-#ifdef ZETTRIK_ZLIB
-bool inflatezlib(input* in);
-#endif
-#ifdef ZETTRIK_ZSTD
-bool decodezstd(input* in);
-#endif
-#ifdef ZETTRIK_XZ
-bool decodexz(input* in);
-bool decodelzma(input* in);
-bool decodelzip(input* in);
-#endif
-#ifdef ZETTRIK_BZIP2
-bool decodebzip2(input* in);
-#endif
 
 #endif

@@ -1,25 +1,76 @@
-// Where the accepted lines go: the CSV file, each line byte for byte as the
-// scan leaves it, a workbook whose cells hold the fields (book.h), or a
-// database whose rows do (base.h).
-// Chosen once, by the target's name, when it is opened; the conversion
-// writes into either a block at a time, in the order of the blocks.
+// Where the accepted lines go. An output is one entry of a small table:
+// the CSV file (csv.cpp), each line byte for byte as the scan leaves it; a
+// workbook whose cells hold the fields (sheets.cpp); or a database whose
+// rows do (base.cpp). The entry is chosen once, by the target's name, when
+// the target is opened; the conversion then drives it without knowing
+// which it is.
+//
+// Every block of the log goes through three phases:
+//
+//   take()   in the reading turn, in the order of the blocks, right after
+//            the block is read: what must know the blocks before (where a
+//            table's rows stand); most entries do nothing here
+//   make()   alone, on the worker's own thread, while the other worker
+//            makes its own block: the work
+//   write()  in the writing turn, in the order of the blocks
+//
+// A failure of writing is noted in the entry's own cause and told by end().
 #ifndef ZETTRIK_OUTPUT_H
 #define ZETTRIK_OUTPUT_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
-#include "base.h"
-#include "book.h"
 #include "cause.h"
 
-struct output {
-  FILE* file;      // the target, opened and checked as every target is
-  workbook* book;  // the workbook written into file, or nullptr: the CSV
-  int64_t rows;    // the workbook's rows so far
-  cause why;       // why writing failed, once it has
-  database* base;  // the database, or nullptr
-  int64_t lines;   // for a database: the lines of the log in the blocks counted
+// The most bytes a block holds: the conversion reads at most 1 MiB after
+// the line that the block before cut, which has at most 64 KiB.
+constexpr size_t MOST = (1 << 20) + (1 << 16);
+
+// One block of whole lines, as the conversion hands it on: it stays in the
+// buffer of the worker that read it until it is written.
+struct block {
+  int64_t number;  // in the order of the log, from 0
+  char* start;     // its first line
+  char* end;       // the byte after its last line feed
+  int64_t lines;   // complete lines, counted by take() or make()
+  int64_t faulty;  // rejected lines among them
 };
+
+// A kind of target. state is what open() made; part is a worker's share
+// of the work, what newpart() made: the block it made, until it is written.
+struct sink {
+  const char* name;             // for the tests
+  const char* const* suffixes;  // the names it is chosen by, lower-case ASCII
+  // The output into file, which the run has opened, checked and emptied
+  // (path is its name in UTF-8); or nullptr, with *why noted. file is the
+  // output's from now on, to close, also where it cannot be opened.
+  void* (*open)(FILE* file, const char* path, cause* why);
+  void* (*newpart)();
+  void (*freepart)(void* part);
+  void (*take)(void* state, void* part, block* b);  // nullptr: nothing to take
+  void (*make)(void* part, block* b);
+  void (*write)(void* state, void* part);
+  // Ends the output, closes its file and releases it: false, with *why
+  // noted, where writing or closing failed.
+  bool (*end)(void* state, cause* why);
+  bool regular;  // it needs a file on a disk, not a pipe, a FIFO or a device
+};
+
+// An open output.
+struct output {
+  const sink* kind;
+  void* state;
+};
+
+// The table: the kinds of target, chosen by the first whose suffix ends
+// the target's name; the CSV, which has none, is last and takes every
+// other name.
+extern const sink* const sinks[];
+extern const int SINKS;
+
+// The entries.
+extern const sink tocsv, tobook, tobase;
 
 #endif

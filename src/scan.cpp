@@ -2,6 +2,9 @@
 // scan that this processor runs.
 #include "scan.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 int bytewise(char* p, char* end, counts* c, ending* lines) {
   int n = 0;
   while (p < end) {
@@ -36,7 +39,14 @@ bool avx2() {
 #endif
 }
 
-static scanner* fastest() noexcept {
+scanner* pick(const char* name) {
+  bool named = name != nullptr && *name != '\0';
+  if (named && strcmp(name, "plain") == 0)
+    return scanplain;
+#ifdef ZETTRIK_SSE2
+  if (named && strcmp(name, "sse2") == 0)
+    return scansse2;
+#endif
 #ifdef ZETTRIK_AVX2
   if (avx2())
     return scanavx2;
@@ -48,4 +58,4 @@ static scanner* fastest() noexcept {
 #endif
 }
 
-scanner* const scan = fastest();
+scanner* const scan = pick(getenv("ZETTRIK_SCAN"));

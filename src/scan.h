@@ -9,6 +9,25 @@
 #ifndef ZETTRIK_SCAN_H
 #define ZETTRIK_SCAN_H
 
+#include <stddef.h>
+
+// The longest line that can be converted, its line feed included. A longer
+// line is rejected like any line of the wrong shape.
+constexpr size_t LONGEST = 65535;
+
+// Platform difference: Windows ends its lines with CR LF. The log is read
+// in binary mode, so a 0x1A is a byte like any other and not, as in the text
+// mode of the Windows run-time, the end of the file. In its place the
+// outputs do what text mode would do with line ends: the CR of a CR LF
+// belongs to the line end and not to the line (for the longest line, and
+// in the CSV), and every line of the CSV ends in CR LF, also where the log
+// had a line feed alone. A CR anywhere else is an ordinary byte.
+#ifdef _WIN32
+constexpr bool CRLF = true;
+#else
+constexpr bool CRLF = false;
+#endif
+
 // What the scan has counted of the current line so far. The parities of
 // quotes and brackets say whether a byte stands inside quotes or brackets.
 struct counts {
@@ -57,7 +76,13 @@ int scanavx2(char* p, char* end, counts* c, ending* lines);
 // Whether this processor runs scanavx2().
 bool avx2();
 
-// The fastest scan this processor runs, chosen once at start.
+// The scan of that name (plain, sse2, avx2) where this build and this
+// processor have it, and otherwise the fastest they have.
+scanner* pick(const char* name);
+
+// The scan the conversion uses, chosen once at start: pick() of the
+// environment's ZETTRIK_SCAN, so that the tests can run the program with
+// each scan; unset, the fastest.
 extern scanner* const scan;
 
 #endif

@@ -6,10 +6,6 @@
 
 #include <stdint.h>
 
-#ifdef _MSC_VER
-#include <intrin.h>
-#endif
-
 // Bit i of the result is the XOR of bits 0 to i of x: set where an odd number
 // of set bits stands at or below it. Quotes at bits 1 and 4 (x = 0b010010)
 // give 0b001110: the bytes from the opening quote up to the closing one, the
@@ -35,13 +31,7 @@ static inline int count(uint64_t x) {
 
 // The index of the lowest set bit; x must not be 0.
 static inline int lowest(uint64_t x) {
-#ifdef _MSC_VER
-  unsigned long i;
-  _BitScanForward64(&i, x);
-  return (int)i;
-#else
   return __builtin_ctzll(x);
-#endif
 }
 
 #endif

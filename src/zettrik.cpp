@@ -130,12 +130,20 @@ static const char MANUAL[] = "Anleitung: zettrik.html neben zettrik.exe";
 static const char MANUAL[] = "Anleitung: man zettrik";
 #endif
 
+// The kind of output that a target's name asks for: the first in the
+// table whose suffix ends it, the CSV where none does.
+static const sink* kind(const pathchar* name) {
+  for (int i = 0; i < SINKS; i++)
+    for (const char* const* suffix = sinks[i]->suffixes; *suffix; suffix++)
+      if (named(name, *suffix))
+        return sinks[i];
+  return &tocsv;
+}
+
 // The run, once the names are known.
 static void run(const std::vector<pathname>& names) {
   FILE* source;
   FILE* target;
-  bool unread = false;
-  char* outbuf = nullptr;
   const pathchar* logname = names[1].c_str();
   const pathchar* csvname = names[2].c_str();
   std::string from = shown(logname);
@@ -152,7 +160,7 @@ static void run(const std::vector<pathname>& names) {
   // that these messages go to. Where the names alone already tell that both
   // are one file, nothing is opened: a FIFO named twice would wait for a
   // writer first.
-  cause unreadable = because(UNKNOWN), unwritable = because(UNKNOWN);
+  cause unreadable = because(NONE), unwritable = because(NONE);
   source = nullptr;
   target = nullptr;
   int opened = same(logname, csvname) ? ISLOG : UNWRITABLE;
@@ -171,83 +179,51 @@ static void run(const std::vector<pathname>& names) {
     return;
   }
 
-  // A target named .xlsx becomes a workbook, one named .sqlite, .sqlite3 or
-  // .db a database, and every other the CSV. The workbook and the database
-  // are made whenever their file opened, also of no rows where the log
-  // cannot be read: a file of no bytes under that name opens nowhere. Where
-  // one cannot be made, nothing is converted. The messages keep their
-  // words, "CSV-Datei" included: scripts look for them.
-  output out = {target, nullptr, 0, because(UNKNOWN), nullptr, 0};
-  bool ready = target != nullptr;  // the target takes the lines
-  bool base = named(csvname, ".sqlite") || named(csvname, ".sqlite3") || named(csvname, ".db");
-  if (target && base) {
-    if (!regular(target)) {
-      note(&out.why, because(NOTFILE));
-    } else {
-#ifdef _WIN32
-      // This run's handle lets no other write, SQLite's included: it is
-      // closed first, and SQLite's own handle then keeps other runs out.
-      fclose(target);
-      target = nullptr;
-#endif
-      out.base = newbase(utf8(csvname).c_str(), &out.why);
-    }
-    ready = out.base != nullptr;
+  // The target's kind by its name (output.h): a workbook for .xlsx, a
+  // database for .sqlite, .sqlite3 or .db, the CSV for every other. The
+  // workbook and the database are made whenever their file opened, also of
+  // no rows where the log cannot be read: a file of no bytes under that
+  // name opens nowhere. Where one cannot be made, nothing is converted. The
+  // messages keep their words, "CSV-Datei" included: scripts look for them.
+  output out = {kind(csvname), nullptr};
+  cause outwhy = because(NONE);
+  if (target && out.kind->regular && !regular(target)) {
+    note(&outwhy, because(NOTFILE));
+    fclose(target);
   } else if (target) {
-    // Where the conversion writes through stdio, it hands over runs of lines
-    // a few kilobytes long; a large buffer turns them into few large writes.
-    // (Some run-times ignore the size unless they are also given the buffer.)
-    outbuf = (char*)malloc(1 << 20);
-    if (outbuf)
-      setvbuf(target, outbuf, _IOFBF, 1 << 20);
-    if (named(csvname, ".xlsx") && (out.book = newbook(target)) == nullptr) {
-      note(&out.why, because(NOMEMORY));  // the workbook could not be made
-      ready = false;
-    }
+    out.state = out.kind->open(target, utf8(csvname).c_str(), &outwhy);
   }
-  if (source && ready) {
+  target = nullptr;  // the output's now, or closed
+  if (source && out.state) {
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
     // A compressed log is decoded as it is read; without the memory for
     // that, it counts as a log that cannot be read.
     input in;
     int64_t faulty = 0;
-    if (start(&in, fileno(source)))
-      faulty = convert(&in, &out, &unread);
-    else
-      unread = true;
-    if (unread)
+    if (openlog(&in, fileno(source)))
+      faulty = convert(&in, &out);
+    if (failed(in.why))
       unreadable = in.why;
     finish(&in);
     say("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
-  if (out.book)
-    endbook(out.book, out.rows, &out.why);
-  if (out.base)
-    endbase(out.base, &out.why);
+  // A full disk may show only here, when the output ends and closes its
+  // file: in the error flag of buffered writes, or in the flush of the
+  // last buffer.
+  if (out.state)
+    out.kind->end(out.state, &outwhy);
 
-  if (source == nullptr || unread) {
+  if (source == nullptr || failed(unreadable)) {
     say("\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n", from.c_str());
     tell(unreadable);
   }
   if (source)
     fclose(source);
 
-  // A full disk shows only here: in the error flag of the buffered writes, or
-  // in the flush of their last buffer when the file is closed.
-  bool unwritten = opened != OPENED || out.why.kind != UNKNOWN;
-  if (target) {
-    unwritten |= ferror(target) != 0;
-    unwritable = out.why;
-    if (fclose(target) != 0) {
-      unwritten = true;
-      note(&unwritable, because(SYSTEM, errno));
-    }
-  }
-  if (unwritten) {
+  if (opened != OPENED || failed(outwhy)) {
     say("\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n", to.c_str());
-    tell(unwritable);
+    tell(opened != OPENED ? unwritable : outwhy);
   }
-  free(outbuf);
 }
 
 // The entry point. Windows hands the arguments over in UTF-16 to wmain (the

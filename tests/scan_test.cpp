@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "testutil.h"
+#include "table.h"
 
 namespace {
 
@@ -38,6 +38,23 @@ TEST(Scan, EveryScanJudgesAsTheTable) {
         }
         EXPECT_EQ(0, o.last.quotes + o.last.brackets + o.last.separators) << f.first;
       }
+}
+
+TEST(Scan, EachScanCanBeChosenByName) {
+  // What ZETTRIK_SCAN asks for, where this build and processor have it,
+  // and the fastest otherwise; the tests of the program run once with
+  // the plain scan.
+  EXPECT_EQ(scanplain, pick("plain"));
+  scanner* fastest = pick(nullptr);
+  EXPECT_EQ(fastest, pick(""));
+  EXPECT_EQ(fastest, pick("no such scan"));
+#ifdef ZETTRIK_SSE2
+  EXPECT_EQ(scansse2, pick("sse2"));
+#endif
+#ifdef ZETTRIK_AVX2
+  EXPECT_EQ(avx2() ? scanavx2 : fastest, pick("avx2"));
+  EXPECT_EQ(avx2() ? scanavx2 : fastest, fastest);
+#endif
 }
 
 TEST(Scan, FixedInputsInEveryChunking) {

@@ -1,0 +1,166 @@
+// The zip container (zip.h).
+#include "zip.h"
+
+#include <errno.h>
+
+#include "pack.h"
+
+static std::string& le(std::string& s, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; i++)
+    s += (char)(v >> (8 * i));
+  return s;
+}
+
+static void put(zipfile* z, const char* p, size_t n) {
+  if (fwrite(p, 1, n, z->file) != n)
+    note(&z->why, because(SYSTEM, errno));
+  z->offset += n;
+}
+
+static void put(zipfile* z, const std::string& s) {
+  put(z, s.data(), s.size());
+}
+
+// Sizes and offsets past this take the zip64 forms.
+constexpr uint64_t LARGE = 0xffffffff;
+
+// The local header of an entry. The time is the earliest zip knows, so that
+// the same log gives the same workbook. A sheet's CRC and sizes are not
+// known when its header is written, and may pass 4 GiB: they follow its
+// data, in a data descriptor of 8-byte sizes, which the zip format ties to
+// a zip64 extra field in the local header. So every sheet's header has
+// one, its sizes zero and those of the header itself 0xFFFFFFFF, and needs
+// version 4.5. A stored part is small and written whole.
+static void localheader(zipfile* z, entry* e) {
+  e->offset = z->offset;
+  std::string s;
+  le(s, 0x04034b50, 4);
+  le(s, e->deflated ? 45 : 20, 2);                        // version needed: 4.5, zip64, or 2.0
+  le(s, e->deflated ? 8 : 0, 2);                          // flags: a data descriptor follows
+  le(s, e->deflated ? 8 : 0, 2);                          // method: deflate, or stored
+  le(le(s, 0, 2), 0x21, 2);                               // 1980-01-01 00:00
+  le(s, e->deflated ? 0 : e->crc, 4);                     // CRC-32
+  le(s, e->deflated ? LARGE : e->size, 4);                // compressed size
+  le(s, e->deflated ? LARGE : e->size, 4);                // uncompressed size
+  le(le(s, e->name.size(), 2), e->deflated ? 20 : 0, 2);  // name, extra field
+  s += e->name;
+  if (e->deflated)
+    le(le(le(le(s, 1, 2), 16, 2), 0, 8), 0, 8);  // zip64: the sizes, in the descriptor
+  put(z, s);
+}
+
+void begindeflated(zipfile* z, const std::string& name) {
+  z->entries.push_back(entry{name, 0, 0, 0, 0, true});
+  localheader(z, &z->entries.back());
+}
+
+void addpiece(zipfile* z, uint32_t crc, uint64_t size, const char* bytes, size_t n) {
+  entry& e = z->entries.back();
+  e.crc = crc32join(e.crc, crc, size);
+  e.size += size;
+  e.packed += n;
+  put(z, bytes, n);
+}
+
+// The data descriptor, with the CRC and the sizes in 8 bytes.
+void enddeflated(zipfile* z) {
+  entry& e = z->entries.back();
+  std::string d;
+  le(le(d, 0x08074b50, 4), e.crc, 4);
+  le(le(d, e.packed, 8), e.size, 8);
+  put(z, d);
+}
+
+void addstored(zipfile* z, const std::string& name, const std::string& data) {
+  z->entries.push_back(
+      entry{name, crc32of(0, data.data(), data.size()), data.size(), data.size(), 0, false});
+  localheader(z, &z->entries.back());
+  put(z, data);
+}
+
+// A CRC goes through a zero bit by a linear map,
+// kept as a matrix of 32 columns; squared, it goes through two bits, then
+// four, and so on: the first CRC is taken through the second's length in
+// zero bytes by the powers that make it up, and the second CRC added. For a
+// length of 5 bytes (101 in binary): the maps of 1 and of 4 bytes.
+static uint32_t times(const uint32_t* map, uint32_t v) {
+  uint32_t r = 0;
+  for (int i = 0; v; i++, v >>= 1)
+    if (v & 1)
+      r ^= map[i];
+  return r;
+}
+
+static void square(uint32_t* to, const uint32_t* map) {
+  for (int i = 0; i < 32; i++)
+    to[i] = times(map, map[i]);
+}
+
+uint32_t crc32join(uint32_t first, uint32_t second, uint64_t length) {
+  uint32_t a[32], b[32];
+  a[0] = 0xedb88320;  // a zero bit: the polynomial where the low bit falls out
+  for (int i = 1; i < 32; i++)
+    a[i] = 1u << (i - 1);
+  square(b, a);  // two bits
+  square(a, b);  // four
+  uint32_t* map = a;
+  uint32_t* spare = b;
+  for (; length; length >>= 1) {
+    square(spare, map);  // eight bits at first, then twice as many each time
+    uint32_t* t = map;
+    map = spare;
+    spare = t;
+    if (length & 1)
+      first = times(map, first);
+  }
+  return first ^ second;
+}
+
+// The zip64 forms stand where a size or an offset needs them.
+void enddirectory(zipfile* z) {
+  uint64_t start = z->offset;
+  bool large = false;
+  for (const entry& e : z->entries) {
+    bool big = e.size >= LARGE || e.packed >= LARGE || e.offset >= LARGE;
+    large = large || big;
+    std::string extra;
+    if (big) {  // zip64: the three, in this order, where the fields hold 0xFFFFFFFF
+      le(le(extra, 1, 2), 24, 2);
+      le(le(le(extra, e.size, 8), e.packed, 8), e.offset, 8);
+    }
+    std::string s;
+    le(s, 0x02014b50, 4);
+    int version = big || e.deflated ? 45 : 20;  // 4.5 as the local header says, or 2.0
+    le(le(s, version, 2), version, 2);          // made by, needed
+    le(s, e.deflated ? 8 : 0, 2);
+    le(s, e.deflated ? 8 : 0, 2);
+    le(le(s, 0, 2), 0x21, 2);
+    le(s, e.crc, 4);
+    le(s, big ? LARGE : e.packed, 4);
+    le(s, big ? LARGE : e.size, 4);
+    le(le(le(s, e.name.size(), 2), extra.size(), 2), 0, 2);  // name, extra, comment
+    le(le(le(s, 0, 2), 0, 2), 0, 4);                         // disk, attributes
+    le(s, big ? LARGE : e.offset, 4);
+    s += e.name;
+    put(z, s + extra);
+  }
+  uint64_t size = z->offset - start, count = z->entries.size();
+  std::string s;
+  if (large || start >= LARGE) {
+    uint64_t end64 = z->offset;
+    le(le(s, 0x06064b50, 4), 44, 8);
+    le(le(s, 45, 2), 45, 2);
+    le(le(s, 0, 4), 0, 4);
+    le(le(s, count, 8), count, 8);
+    le(le(s, size, 8), start, 8);
+    le(le(s, 0x07064b50, 4), 0, 4);
+    le(le(s, end64, 8), 1, 4);
+  }
+  le(s, 0x06054b50, 4);
+  le(le(s, 0, 2), 0, 2);
+  le(le(s, count, 2), count, 2);
+  le(s, size, 4);
+  le(s, start >= LARGE ? LARGE : start, 4);
+  le(s, 0, 2);
+  put(z, s);
+}
