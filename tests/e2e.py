@@ -155,6 +155,43 @@ def differs(want, got):
     return "differs at byte %d of %d (%d wanted): %r" % (at, len(got), len(want), got[at:at + 40])
 
 
+def until(what, condition, seconds=60):
+    """Waits until condition() holds, looking every millisecond; fails with
+    what was awaited once the deadline has passed. A row that needs the
+    program in some state waits for that state, not for a time."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("waited %d s for %s" % (seconds, what))
+        time.sleep(0.001)
+
+
+def pending(fd):
+    """The bytes in a pipe not yet read, seen from either end."""
+    import fcntl
+    import struct
+    import termios
+    return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+
+
+def waiting_in_write(pid):
+    """Whether a thread of the process waits in a write into a full pipe."""
+    try:
+        return any("pipe_write" in open("/proc/%d/task/%s/wchan" % (pid, t)).read()
+                   for t in os.listdir("/proc/%d/task" % pid))
+    except OSError:
+        return False
+
+
+def stopped(pid):
+    """Whether the process is stopped by a signal."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] in "Tt"
+    except OSError:
+        return True  # gone
+
+
 def zettrik(*argv, cwd, program=PROGRAM, user=(), **kw):
     """Runs the program, as the user that the command user switches to if
     any, and returns its standard output after the banner; kw goes to
@@ -701,10 +738,12 @@ class Posix(Case):
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
             def feed():
+                # Each byte once the one before is taken, so that each is
+                # read on its own.
                 for i in range(12):
                     p.stdin.write(data[i:i + 1])
                     p.stdin.flush()
-                    time.sleep(0.02)
+                    until("byte %d to be read" % i, lambda: pending(p.stdin.fileno()) == 0)
                 p.stdin.write(data[12:])
                 p.stdin.close()
             writer = threading.Thread(target=feed)
@@ -997,7 +1036,10 @@ class BadInput(Case):
         with open(self.path("slow.log"), "wb") as w:
             w.write(half)
             w.flush()
-            time.sleep(0.2)
+            # Every line written to the CSV: the program has read them all
+            # and waits for more.
+            until("the half to be converted",
+                  lambda: os.path.getsize(self.path("a.csv")) == len(GOODCSV) * 10000)
             self.assertIsNone(p.poll())
             p.send_signal(signal.SIGINT)
             self.assertEqual(-signal.SIGINT, p.wait(timeout=2))
@@ -1127,28 +1169,40 @@ class Surroundings(Case):
         want, converted = self.big()
         os.mkfifo(self.path("f.csv"))
         got = []
+        reading = threading.Event()
+        reading.set()
 
         def drain():
-            with open(self.path("f.csv"), "rb") as r:
+            with open(self.path("f.csv"), "rb", buffering=0) as r:
                 while True:
+                    reading.wait()
                     chunk = r.read(4096)
                     if not chunk:
                         break
                     got.append(chunk)
-                    time.sleep(0.0002)
         reader = threading.Thread(target=drain)
         reader.start()
         p = subprocess.Popen(EMULATOR + [PROGRAM, "a.log", "f.csv"], cwd=self.dir,
                              stdout=subprocess.PIPE)
 
         def stop():
-            for _ in range(30):
-                time.sleep(0.02)
+            # The reader pauses until the program waits in a write into the
+            # full FIFO; then the stop and the continue, and the reader goes
+            # on until a few more pieces have come.
+            for _ in range(20):
+                reading.clear()
+                until("a write into the full FIFO",
+                      lambda: p.poll() is not None or waiting_in_write(p.pid))
                 if p.poll() is not None:
                     break
                 p.send_signal(signal.SIGSTOP)
-                time.sleep(0.005)
+                # A continue sent before the stop is taken would discard it.
+                until("the stop to be taken", lambda: stopped(p.pid))
                 p.send_signal(signal.SIGCONT)
+                pieces = len(got)
+                reading.set()
+                until("the reader to go on", lambda: p.poll() is not None or len(got) > pieces + 8)
+            reading.set()
         stops = threading.Thread(target=stop)
         stops.start()
         out = p.communicate(timeout=600)[0]
