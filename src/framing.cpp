@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "descriptor.h"
+
 // Where a compressed log stands between two reads.
 enum {
   HEADER,   // in a gzip member's header

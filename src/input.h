@@ -49,11 +49,4 @@ bool openlog(input* in, int fd);
 // Releases what openlog() or a decoder took.
 void finish(input* in);
 
-// Reads up to n bytes from the descriptor, for the plain source and the
-// framing. At the end of a regular file that is now shorter than what was
-// taken of it, the log was cut while it was read (as logrotate's
-// copytruncate does): that is a read error, -1, and not the end of the
-// log. A failure sets in->why.
-long take(input* in, void* buf, size_t n);
-
 #endif
