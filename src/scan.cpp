@@ -39,7 +39,7 @@ bool avx2() {
 #endif
 }
 
-scanner* pick(const char* name) {
+scanner* pick(const char* name) noexcept {
   bool named = name != nullptr && *name != '\0';
   if (named && strcmp(name, "plain") == 0)
     return scanplain;

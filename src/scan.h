@@ -78,7 +78,7 @@ bool avx2();
 
 // The scan of that name (plain, sse2, avx2) where this build and this
 // processor have it, and otherwise the fastest they have.
-scanner* pick(const char* name);
+scanner* pick(const char* name) noexcept;
 
 // The scan the conversion uses, chosen once at start: pick() of the
 // environment's ZETTRIK_SCAN, so that the tests can run the program with

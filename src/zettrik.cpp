@@ -187,11 +187,12 @@ static void run(const std::vector<pathname>& names) {
   // messages keep their words, "CSV-Datei" included: scripts look for them.
   output out = {kind(csvname), nullptr};
   cause outwhy = because(NONE);
+  std::string path = utf8(csvname);  // for SQLite, which opens the file by its name
   if (target && out.kind->regular && !regular(target)) {
     note(&outwhy, because(NOTFILE));
     fclose(target);
   } else if (target) {
-    out.state = out.kind->open(target, utf8(csvname).c_str(), &outwhy);
+    out.state = out.kind->open(target, path.c_str(), &outwhy);
   }
   target = nullptr;  // the output's now, or closed
   if (source && out.state) {

@@ -31,6 +31,7 @@ struct result {
   int64_t faulty;      // what convert() returned
   bool unread;         // whether reading failed
   bool unwritten;      // whether writing failed
+  cause written;       // and why
   std::string frames;  // what it printed: the spinner's frames
 };
 
@@ -74,9 +75,11 @@ inline std::string slurp(FILE* f) {
 }
 
 // Converts from in into a temporary file, or into target where one is
-// given, with standard output caught in another for the frames. The
+// given (named path, for a database), with standard output caught in
+// another for the frames: as a CSV, or as the kind of target given. The
 // output closes target.
-inline result caught(input* in, FILE* target = nullptr) {
+inline result caught(input* in, FILE* target = nullptr, const sink* kind = &tocsv,
+                     const char* path = "") {
   result r;
   bool own = target == nullptr;
   if (own)
@@ -87,15 +90,16 @@ inline result caught(input* in, FILE* target = nullptr) {
   int saved = dup(1);
   dup2(fileno(screen), 1);
   cause why = because(NONE);
-  output out = {&tocsv, tocsv.open(target, "", &why)};
-  r.faulty = convert(in, &out);
+  output out = {kind, kind->open(target, path, &why)};
+  r.faulty = out.state ? convert(in, &out) : -1;
   fflush(stdout);
   dup2(saved, 1);
   close(saved);
 
   if (own)
     r.csv = slurp(target);  // before the output closes it
-  r.unwritten = !tocsv.end(out.state, &why);
+  r.unwritten = out.state == nullptr || !kind->end(out.state, &why);
+  r.written = why;
   r.unread = failed(in->why);
   r.frames = slurp(screen);
   fclose(screen);

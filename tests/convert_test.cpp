@@ -41,6 +41,41 @@ TEST(Shape, EachLineAsTheTableJudgesIt) {
   EXPECT_EQ(rejected, r.faulty);
 }
 
+TEST(Shape, EveryKindOfTargetTakesTheLinesTheTableAccepts) {
+  // Each kind of target in the table of outputs, from its own file: the
+  // same lines rejected and the same frames as the CSV, and nothing failed.
+  // A program built without SQLite refuses the database, and says why.
+  std::string log;
+  int64_t rejected = 0;
+  for (const judged& j : table()) {
+    log += j.line;
+    rejected += j.csv ? 0 : 1;
+  }
+  for (int i = 0; i < SINKS; i++) {
+    const sink* k = sinks[i];
+    std::string path = std::string("zettrik-test-output") + (*k->suffixes ? *k->suffixes : ".csv");
+    FILE* target = fopen(path.c_str(), "w+b");
+    ASSERT_NE(nullptr, target) << path;
+    FILE* source = tmpfile();
+    fwrite(log.data(), 1, log.size(), source);
+    rewind(source);
+    input in;
+    plain(&in, fileno(source));
+    result r = caught(&in, target, k, path.c_str());
+    fclose(source);
+    remove(path.c_str());
+    if (r.faulty < 0) {  // not opened: only a database, where there is no SQLite
+      EXPECT_STREQ("database", k->name);
+      EXPECT_EQ(NODATABASE, r.written.kind);
+      continue;
+    }
+    EXPECT_EQ(rejected, r.faulty) << k->name;
+    EXPECT_EQ(table().size(), r.frames.size()) << k->name;
+    EXPECT_FALSE(r.unread) << k->name;
+    EXPECT_FALSE(r.unwritten) << k->name;
+  }
+}
+
 TEST(Shape, CountsBelongToOneLine) {
   // An odd quote, an odd bracket and a surplus of separators must not carry
   // over into the verdict on the next line.
