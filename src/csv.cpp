@@ -41,12 +41,13 @@ constexpr size_t SLICE = 4096;
 
 // The most runs a block can give, so that a block is gathered whole before
 // its turn to write comes, and never waits for it in the middle. A block
-// has at most MOST bytes. A run ends where a rejected line begins, and an
-// accepted line has at least 17 bytes (8 separators, 6 quotes, 2 brackets
-// and its line feed), a rejected one at least 1: so at most MOST / 18 + 1
-// runs, and on Windows twice as many, where a line feed alone is written
-// as its own run, CR LF. The table is allocated whole and touched only as
-// far as it is used.
+// has at most MOST bytes, and an accepted line at least 17 (8 separators,
+// 6 quotes, 2 brackets and its line feed). A run is gathered where a
+// rejected line follows accepted ones, and, on Windows, for each accepted
+// line that ends in a line feed alone: the line, and then CR LF as a run
+// of its own. So each accepted line gives at most two runs. The table is
+// allocated whole and touched only as far as it is used: on Linux, about a
+// run for each rejected line.
 constexpr size_t RUNS = 2 * (MOST / 17 + 1);
 
 // writev() takes at most IOV_MAX runs at once (1024 on Linux).
