@@ -427,12 +427,13 @@ class Conversion(Case):
         self.assertEqual([("Zugriffe", [HEADER] + cells(fits + GOOD))], workbook(self.read("e.xlsx")))
         self.assertEqual(self.converted(3, 0, "long.log", "e.csv"), self.run_in("long.log", "e.csv"))
         # Text that looks like the form _xHHHH_, before what the workbook
-        # writes in that form itself, reads back as the log has it.
+        # writes in that form itself, reads back as the log has it; so does
+        # a carriage return, which a parser would read as a line feed.
         hostile = b"".join(GOOD.replace(b"Agent/1.0 [en] (test)", agent)
                            for agent in (b"_x0041\x01", b"_x0041\xef\xbf\xbe", b"_x00411_", b"_x004",
-                                         b"__x0041_x0042_", b"_X0041_", b"_x0041"))
+                                         b"__x0041_x0042_", b"_X0041_", b"_x0041", b"a\rcarriage return"))
         self.write("hostile.log", hostile)
-        self.assertEqual(self.converted(7, 0, "hostile.log", "f.xlsx"), self.run_in("hostile.log", "f.xlsx"))
+        self.assertEqual(self.converted(8, 0, "hostile.log", "f.xlsx"), self.run_in("hostile.log", "f.xlsx"))
         self.assertEqual([("Zugriffe", [HEADER] + cells(hostile))], workbook(self.read("f.xlsx")))
         import io
         # Zeit is a date where it has exactly the form servers write, of a
@@ -710,12 +711,16 @@ class Posix(Case):
         self.assertEqual(GOODCSV.replace(b"\n", b"\r\n") * 2, self.read("a.csv"))
 
     def test_full_disk_is_reported_after_the_summary(self):
-        # Few lines fail when the file is closed; many fail on the way.
+        # The CSV fails at its first write. A workbook of a few lines waits
+        # in stdio's buffer and fails when it is closed; of many, on the way.
+        os.symlink("/dev/full", self.path("full.xlsx"))
         for lines in (3, 30000):
             self.write("a.log", GOOD * lines)
-            out = self.run_in("a.log", "/dev/full")
-            self.assertEqual(self.converted(lines, 0, target="/dev/full") +
-                             text(NOTARGET % ("/dev/full", "Kein Platz mehr auf dem Datentraeger")), out)
+            for target in ("/dev/full", "full.xlsx"):
+                out = self.run_in("a.log", target)
+                self.assertEqual(self.converted(lines, 0, target=target) +
+                                 text(NOTARGET % (target, "Kein Platz mehr auf dem Datentraeger")),
+                                 out)
 
     def test_read_error_is_reported_after_the_summary(self):
         # Reading a process's own memory from offset 0 fails at once.
