@@ -131,6 +131,14 @@ static void worded(const cause& c, char* out, size_t n) {
     case NODATABASE:
       snprintf(out, n, "Dieses Programm ist ohne SQLite gebaut und schreibt keine Datenbanken");
       return;
+    case INTERRUPTED:
+      snprintf(out, n, "%s", c.err == BYCTRLC    ? "Der Lauf wurde mit Strg+C abgebrochen"
+                             : c.err == BYTERM   ? "Der Lauf wurde mit dem Signal SIGTERM beendet"
+                             : c.err == BYHUP    ? "Das Terminal wurde geschlossen (SIGHUP)"
+                             : c.err == BYBREAK  ? "Der Lauf wurde mit Strg+Pause abgebrochen"
+                             : c.err == BYCLOSE  ? "Das Konsolenfenster wurde geschlossen"
+                                                 : "Windows meldet ab oder faehrt herunter");
+      return;
     default:
       snprintf(out, n, "Unbekannt");
   }

@@ -30,11 +30,23 @@ enum {
   NOTFILE,     // a database target that is no file (a pipe, a FIFO, a device)
   DATABASE,    // SQLite failed, in the words of format
   NODATABASE,  // a database target, and a program built without SQLite
+  INTERRUPTED,  // the run was asked to end, by what err says (below)
+};
+
+// What asked an interrupted run to end.
+enum {
+  BYCTRLC = 1,  // Ctrl+C (SIGINT)
+  BYTERM,       // SIGTERM
+  BYHUP,        // SIGHUP: the terminal closed
+  BYBREAK,      // Ctrl+Break (Windows)
+  BYCLOSE,      // the console window closed (Windows)
+  BYLOGOFF,     // logging off or shutting down (Windows)
 };
 
 struct cause {
   int kind;
-  int err;             // SYSTEM: errno; on Windows a system error code where win is set
+  int err;             // SYSTEM: errno, or a Windows error code where win is set;
+                       // INTERRUPTED: what asked (BYCTRLC ...)
   bool win;            // err is a Windows system error code, not errno
   const char* format;  // the format's name, for NOTREAD, TWICE and damage; SQLite's words
   int64_t at;          // the bytes of the log taken when it was noticed

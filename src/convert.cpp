@@ -36,6 +36,7 @@
 
 #include "console.h"
 #include "scan.h"
+#include "stop.h"
 #include "threads.h"
 
 // The room before a block, for the longest line that can be carried. It is a
@@ -152,6 +153,13 @@ static bool fetch(shared* s, worker* w, block* b) {
   std::lock_guard<std::mutex> alone(s->reading);
   if (s->ended)
     return false;
+  // Asked to end the run: what was read is written, and nothing more is
+  // read, as after a read error (stop.h).
+  if (failed(stopped())) {
+    note(&s->in->why, stopped());
+    s->ended = true;
+    return false;
+  }
 
   char* data = w->buf + HEAD;
   char* start = data - s->kept;

@@ -21,6 +21,7 @@
 #include "convert.h"
 #include "files.h"
 #include "output.h"
+#include "stop.h"
 #include "utf8.h"
 
 // MinGW's start-up code splits the command line and expands wildcards in
@@ -196,6 +197,11 @@ static void run(const std::vector<pathname>& names) {
   }
   target = nullptr;  // the output's now, or closed
   if (source && out.state) {
+    // From here on a request to end the run (Ctrl+C, a signal) ends it in
+    // order; while the files were opened it ended the process, which had
+    // written nothing yet. (Taken over here, after the opens, so that the
+    // log and the target still get the descriptors a user can foresee.)
+    catchstops();
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
     // A compressed log is decoded as it is read; without the memory for
     // that, it counts as a log that cannot be read.
@@ -261,5 +267,6 @@ int main(int argc, char** argv) {
   }
   run(names);
   free(reserve);
+  endstopped();  // an interrupted run ends as the request would have ended it
   return 0;
 }

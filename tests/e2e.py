@@ -183,6 +183,13 @@ def waiting_in_write(pid):
         return False
 
 
+def caught(pid, sig):
+    """Whether a signal sent to the process waits to be taken."""
+    with open("/proc/%d/status" % pid) as f:
+        pending = [int(line.split()[1], 16) for line in f if line.startswith(("SigPnd:", "ShdPnd:"))]
+    return any(mask & (1 << (sig - 1)) for mask in pending)
+
+
 def stopped(pid):
     """Whether the process is stopped by a signal."""
     try:
@@ -1029,26 +1036,88 @@ class BadInput(Case):
         self.assertEqual(self.converted(0, 0), self.run_in("a.log", "a.csv"))
         self.assertEqual(b"", self.read("a.csv"))
 
-    def test_interrupt_ends_the_run_and_loses_nothing_read(self):
-        import signal
+    @unittest.skipUnless(POSIX, "signals of this system")
+    def test_interrupt_ends_the_run_in_order(self):
         # Half the log reaches the program through a FIFO, which it waits on
-        # when the signal comes: the run ends, and every line it read before
-        # is in the CSV file already.
+        # when the signal comes: the run ends as after a read error, every
+        # line it read before is in the target, whole, and the process then
+        # ends by the signal, as a calling shell expects.
+        import signal
         half = GOOD * 10000
-        os.mkfifo(self.path("slow.log"))
-        p = subprocess.Popen([PROGRAM, "slow.log", "a.csv"], cwd=self.dir,
-                             stdout=subprocess.DEVNULL)
-        with open(self.path("slow.log"), "wb") as w:
-            w.write(half)
-            w.flush()
-            # Every line written to the CSV: the program has read them all
-            # and waits for more.
-            until("the half to be converted",
-                  lambda: os.path.getsize(self.path("a.csv")) == len(GOODCSV) * 10000)
-            self.assertIsNone(p.poll())
-            p.send_signal(signal.SIGINT)
-            self.assertEqual(-signal.SIGINT, p.wait(timeout=2))
+        for target, sig, why in (
+                ("a.csv", signal.SIGINT, "Der Lauf wurde mit Strg+C abgebrochen"),
+                ("a.xlsx", signal.SIGTERM, "Der Lauf wurde mit dem Signal SIGTERM beendet"),
+                ("a.db", signal.SIGHUP, "Das Terminal wurde geschlossen (SIGHUP)")):
+            os.mkfifo(self.path("slow.log"))
+            p = subprocess.Popen([PROGRAM, "slow.log", target], cwd=self.dir, stdout=subprocess.PIPE)
+            with open(self.path("slow.log"), "wb") as w:
+                w.write(half)
+                w.flush()
+                # Every line read: the program waits for more.
+                until("the half to be read", lambda: pending(w.fileno()) == 0)
+                self.assertIsNone(p.poll())
+                p.send_signal(sig)
+                out = p.communicate(timeout=10)[0]
+                self.assertEqual(-sig, p.returncode)
+            os.unlink(self.path("slow.log"))
+            self.assertEqual(self.converted(10000, 0, "slow.log", target) +
+                             text(NOSOURCE % ("slow.log", why)), after_banner(out), target)
         self.assertEqual(GOODCSV * 10000, self.read("a.csv"))
+        self.assertEqual([("Zugriffe", [HEADER] + cells(half))], workbook(self.read("a.xlsx")))
+        self.assertEqual((records(half), b"ok"), database(self.path("a.db")))
+        self.assertEqual(["a.csv", "a.db", "a.xlsx"], sorted(os.listdir(self.dir)))
+
+    @unittest.skipUnless(POSIX, "signals of this system")
+    def test_interrupt_while_the_log_streams_in(self):
+        # A log that comes as fast as a pipe carries it: the run ends within
+        # moments, on a whole line. A second signal ends it at once, here
+        # while it waits to write into a FIFO that nobody reads.
+        import signal
+        import threading
+        for target in ("a.csv", "a.db"):
+            shown = open(self.path("shown"), "w+b")
+            p = subprocess.Popen([PROGRAM, "/dev/stdin", target], cwd=self.dir,
+                                 stdin=subprocess.PIPE, stdout=shown)
+
+            def feed():
+                try:
+                    while True:
+                        p.stdin.write(GOOD * 10000)
+                except (BrokenPipeError, ValueError):
+                    pass
+            feeder = threading.Thread(target=feed)
+            feeder.start()
+            # A frame for every line read: 100,000 lines, 10 MB.
+            until("a part of the log to be read", lambda: os.path.getsize(self.path("shown")) > 100000)
+            p.send_signal(signal.SIGINT)
+            self.assertEqual(-signal.SIGINT, p.wait(timeout=3))
+            feeder.join()
+            try:
+                p.stdin.close()
+            except BrokenPipeError:
+                pass
+            shown.seek(0)
+            out = shown.read()
+            shown.close()
+            self.assertTrue(out.endswith(text(SUMMARY % 0) + text(
+                NOSOURCE % ("/dev/stdin", "Der Lauf wurde mit Strg+C abgebrochen"))), out[-200:])
+            if target == "a.csv":
+                made = self.read("a.csv")
+                self.assertEqual(GOODCSV * (len(made) // len(GOODCSV)), made)
+            else:
+                rows, verdict = database(self.path("a.db"))
+                one = records(GOOD)[0]
+                self.assertEqual(([(i + 1,) + one[1:] for i in range(len(rows))], b"ok"), (rows, verdict))
+        os.mkfifo(self.path("f.csv"))
+        reader = os.open(self.path("f.csv"), os.O_RDONLY | os.O_NONBLOCK)
+        self.write("b.log", GOOD * 10000)
+        p = subprocess.Popen([PROGRAM, "b.log", "f.csv"], cwd=self.dir, stdout=subprocess.DEVNULL)
+        until("a write to wait", lambda: waiting_in_write(p.pid))
+        p.send_signal(signal.SIGINT)
+        until("the first signal to be taken", lambda: not caught(p.pid, signal.SIGINT))
+        p.send_signal(signal.SIGINT)
+        self.assertEqual(-signal.SIGINT, p.wait(timeout=10))
+        os.close(reader)
 
 
 class Surroundings(Case):
