@@ -10,22 +10,43 @@
 // The inserts are the work that cannot be shared: one table, one writer.
 // Everything else is done before a block's turn comes, on the worker that
 // read it: the fields split, their text made UTF-8, the numbers parsed and
-// the time rewritten, so that the turn only binds and steps. SQLite's
-// settings are those of a bulk load into a file that is made anew: pages
-// of 64 KiB, no journal, no syncing, and the file locked for the whole
-// run. Without a journal a transaction cannot be rolled back: a write that
-// fails (a full disk) leaves a file that may be damaged, and the run says
-// so with the target's message. The page cache is held to 8 MiB; rows go
-// in in the order of their keys, so only the right edge of the tree is
-// touched. Changes to the insert loop are measured with the benchmark's
-// database row.
+// the time rewritten, so that the turn only binds and steps.
+//
+// The file is another program's until shown to be ours. SQLite opens it
+// and takes its own lock on it, exclusive and for the whole run, before
+// anything else is done: a reader or a writer that holds it makes the run
+// refuse it there, with the file as it was. Under that lock the file is
+// looked at, and replaced only where it is empty or a database whose only
+// table is zugriffe (with the indexes, triggers and views a user may have
+// added, and SQLite's own tables); a file of another application is left
+// as it is. It is emptied by SQLite's own reset, never cut beneath it.
+//
+// The load is committed in steps, every STEP bytes of the log or every
+// PAUSE, with SQLite's rollback journal: a run that is killed leaves a
+// database that opens, with the rows up to its last commit (and a journal
+// beside it, which the next open rolls back). Pages appended to the file
+// need no journal, so a step costs a few pages. There is no syncing, for
+// speed: a power loss in the middle of a run may still damage the file.
+// Pages are of 64 KiB, and the page cache is held to 8 MiB; rows go in in
+// the order of their keys, so only the right edge of the tree is touched.
+// Changes to the insert loop are measured with the benchmark's database
+// row.
 #include <errno.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <new>
+#include <string>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include "buffer.h"
 #include "cells.h"
@@ -44,20 +65,31 @@ struct record {
 struct basepart {
   rowset rows;     // the block's rows
   int64_t before;  // the lines of the log before the block
+  size_t bytes;    // of the log, in the block
   buffer text;
   buffer records;  // of record
   size_t count;
   bool failed;  // no memory: the block is not whole
 };
 
+typedef std::chrono::steady_clock timer;
+
 struct database {
-  FILE* file;  // the run's own handle, which holds its lock (POSIX)
+  FILE* file;  // the run's own handle on the file it checked, kept to the end
   sqlite3* db;
   sqlite3_stmt* insert;
-  int64_t lines;  // of the log, counted so far in the reading turns
-  cause why;      // the first failure
-  bool failed;    // a part could not be made whole
+  int64_t lines;          // of the log, counted so far in the reading turns
+  int64_t uncommitted;    // bytes of the log inserted since the last commit
+  timer::time_point last;  // of the last commit
+  cause why;               // the first failure
+  bool failed;             // a part could not be made whole
 };
+
+// How often the load is committed: every 64 MiB of the log, or every two
+// seconds for a log that comes slowly. A commit writes a few pages and a
+// journal's header; at 64 MiB a 500 MB log is committed eight times.
+constexpr int64_t STEP = (int64_t)64 << 20;
+constexpr auto PAUSE = std::chrono::seconds(2);
 
 // Integers stay integers in status and bytes, and text stays text, as the
 // columns have no type: a column typed INTEGER would turn the text 0123
@@ -66,14 +98,19 @@ static const char TABLE[] =
     "CREATE TABLE zugriffe (zeile INTEGER PRIMARY KEY, adresse TEXT, identitaet TEXT, "
     "benutzer TEXT, zeit TEXT, anfrage TEXT, status, bytes, verweis TEXT, browser TEXT)";
 static const char* const setup[] = {
-    "PRAGMA page_size = 65536",
-    "PRAGMA journal_mode = OFF",
     "PRAGMA synchronous = OFF",
-    "PRAGMA locking_mode = EXCLUSIVE",
     "PRAGMA cache_size = -8192",
     "BEGIN",
     TABLE,
 };
+
+// The schema of a file this program may replace: nothing but the table
+// zugriffe, what a user may have built on it, and SQLite's own tables (the
+// statistics of ANALYZE). Counts what else there is.
+static const char OTHERS[] =
+    "SELECT count(*) FROM sqlite_schema WHERE NOT ("
+    "(type = 'table' AND (name = 'zugriffe' OR name LIKE 'sqlite\\_%' ESCAPE '\\')) OR "
+    "(type IN ('index', 'trigger') AND tbl_name = 'zugriffe') OR type = 'view')";
 
 static const char INSERT[] = "INSERT INTO zugriffe VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
@@ -89,6 +126,8 @@ static cause failure(sqlite3* db, int rc) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       return because(INUSE);
+    case SQLITE_NOTADB:
+      return because(FOREIGN);
     default:
       break;
   }
@@ -119,13 +158,84 @@ static bool run(sqlite3* db, const char* sql, cause* why) {
   return rc == SQLITE_OK || rc == SQLITE_DONE;
 }
 
-static void* openbase(FILE* file, const char* path, cause* why) {
+// The first column of the first row of a query, as text into out (n bytes);
+// false with *why noted where it fails.
+static bool ask(sqlite3* db, const char* sql, char* out, size_t n, cause* why) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+  out[0] = '\0';
+  if (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    const unsigned char* v = sqlite3_column_text(s, 0);
+    snprintf(out, n, "%s", v ? (const char*)v : "");
+    rc = SQLITE_OK;
+  }
+  if (rc != SQLITE_OK && rc != SQLITE_DONE)
+    note(why, failure(db, rc));
+  sqlite3_finalize(s);
+  return rc == SQLITE_OK || rc == SQLITE_DONE;
+}
+
+// Whether SQLite opened the file that the run checked, the one its own
+// handle holds: a name can come to mean another file between two opens, and
+// a name can reach SQLite spelt otherwise (on Windows, an unpaired UTF-16
+// surrogate comes out of the conversion to UTF-8 as U+FFFD). On POSIX the
+// file is known by its name once more, now that SQLite holds its lock; on
+// Windows SQLite hands over its own handle.
+static bool checked(database* d, const char* path) {
 #ifdef _WIN32
-  // This run's handle lets no other write, SQLite's included: it is closed
-  // first, and SQLite's own handle then keeps other runs out.
-  fclose(file);
-  file = nullptr;
+  (void)path;
+  HANDLE theirs = nullptr;
+  if (sqlite3_file_control(d->db, "main", SQLITE_FCNTL_WIN32_GET_HANDLE, &theirs) != SQLITE_OK)
+    return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  return GetFileInformationByHandle((HANDLE)_get_osfhandle(_fileno(d->file)), &a) &&
+         GetFileInformationByHandle(theirs, &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+#else
+  struct stat a, b;
+  return fstat(fileno(d->file), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
 #endif
+}
+
+// Makes the file this run's: SQLite's exclusive lock, held to the end of
+// the run, then the look at what the file holds, then the reset. Where any
+// step fails the file is as it was, but for a journal of another program's
+// that SQLite rolls back as it opens, as every program using SQLite would.
+static bool claim(database* d, const char* path, cause* why) {
+  sqlite3* db = d->db;
+  char mode[16], others[24];
+  if (!run(db, "PRAGMA locking_mode = EXCLUSIVE", why) || !run(db, "BEGIN EXCLUSIVE", why))
+    return false;
+  if (!checked(d, path)) {
+    note(why, because(ELSEWHERE));
+    return false;
+  }
+  if (!ask(db, "PRAGMA journal_mode", mode, sizeof mode, why) ||
+      !ask(db, OTHERS, others, sizeof others, why))
+    return false;
+  if (strcmp(others, "0") != 0) {
+    note(why, because(FOREIGN));
+    return false;
+  }
+  // The lock stays through the commit (exclusive locking mode). A database
+  // in WAL mode leaves it here; its shared-memory file, of no use to anyone
+  // while the lock is held and none at all once the mode is left, goes too.
+  if (!run(db, "COMMIT", why) || !run(db, "PRAGMA journal_mode = DELETE", why))
+    return false;
+  if (strcmp(mode, "wal") == 0)
+    remove((std::string(path) + "-shm").c_str());
+  // SQLite's own way to empty a database: the reset, carried out by VACUUM,
+  // which also gives the new file its page size.
+  bool reset = run(db, "PRAGMA page_size = 65536", why) &&
+               sqlite3_db_config(db, SQLITE_DBCONFIG_RESET_DATABASE, 1, nullptr) == SQLITE_OK &&
+               run(db, "VACUUM", why);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_RESET_DATABASE, 0, nullptr);
+  return reset;
+}
+
+static void* openbase(FILE* file, const char* path, cause* why) {
   // Without counting its allocations, SQLite takes no lock of its own for
   // each; the call is refused, and changes nothing, once it runs.
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
@@ -136,12 +246,18 @@ static void* openbase(FILE* file, const char* path, cause* why) {
       fclose(file);
     return nullptr;
   }
-  database* d = new (room) database{file, nullptr, nullptr, 0, because(NONE), false};
-  // The two workers take turns at the inserts, never at once: no mutex.
-  int rc = sqlite3_open_v2(
-      path, &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  bool made = rc == SQLITE_OK;
-  if (!made)
+  database* d = new (room) database{file, nullptr, nullptr, 0, 0, timer::now(), because(NONE), false};
+  // The file is the one of the name given, as for every target: SQLite
+  // reads a name that begins with "file:" as a URI where its build says so
+  // (Debian's does), and "./" before it keeps it a name. The file exists
+  // (the run made it), and is not made anew should the name have gone
+  // meanwhile. The two workers take turns at the inserts, never at once:
+  // no mutex.
+  std::string name = strncmp(path, "file:", 5) == 0 ? "./" + std::string(path) : path;
+  int rc = sqlite3_open_v2(name.c_str(), &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  bool made = rc == SQLITE_OK && claim(d, path, why);
+  if (rc != SQLITE_OK)
     note(why, failure(d->db, rc));
   for (size_t i = 0; made && i < sizeof setup / sizeof *setup; i++)
     made = run(d->db, setup[i], why);
@@ -153,8 +269,7 @@ static void* openbase(FILE* file, const char* path, cause* why) {
   if (!made) {
     sqlite3_finalize(d->insert);
     sqlite3_close(d->db);
-    if (file)
-      fclose(file);
+    fclose(file);
     free(d);
     return nullptr;
   }
@@ -183,6 +298,7 @@ static void takebase(void* state, void* part, block* b) {
   database* d = (database*)state;
   basepart* p = (basepart*)part;
   p->before = d->lines;
+  p->bytes = (size_t)(b->end - b->start);
   tabulate(&p->rows, b->start, b->end, nullptr, &b->lines, &b->faulty);
   d->lines += b->lines;
 }
@@ -258,6 +374,14 @@ static void insertbase(void* state, void* part) {
     if (rc != SQLITE_DONE)
       return;
   }
+  // A step of the load, committed: what a killed run leaves.
+  d->uncommitted += (int64_t)p->bytes;
+  if (d->uncommitted >= STEP || timer::now() - d->last >= PAUSE) {
+    if (run(d->db, "COMMIT", &d->why))
+      run(d->db, "BEGIN", &d->why);
+    d->uncommitted = 0;
+    d->last = timer::now();
+  }
 }
 
 static bool endbase(void* state, cause* why) {
@@ -271,7 +395,7 @@ static bool endbase(void* state, cause* why) {
   int rc = sqlite3_close(d->db);
   if (rc != SQLITE_OK)
     note(&d->why, failure(nullptr, rc));
-  if (d->file && fclose(d->file) != 0)
+  if (fclose(d->file) != 0)  // never written: SQLite writes through its own
     note(&d->why, because(SYSTEM, errno));
   bool whole = !failed(d->why);
   note(why, d->why);

@@ -131,6 +131,16 @@ static void worded(const cause& c, char* out, size_t n) {
     case NODATABASE:
       snprintf(out, n, "Dieses Programm ist ohne SQLite gebaut und schreibt keine Datenbanken");
       return;
+    case FOREIGN:
+      snprintf(out, n,
+               "Die Datei enthaelt andere Daten als die Tabelle zugriffe; bitte einen anderen "
+               "Namen waehlen oder die Datei zuerst loeschen");
+      return;
+    case ELSEWHERE:
+      snprintf(out, n,
+               "Der Name fuehrte SQLite zu einer anderen Datei als der geprueften; bitte einen "
+               "anderen Namen waehlen");
+      return;
     case INTERRUPTED:
       snprintf(out, n, "%s", c.err == BYCTRLC    ? "Der Lauf wurde mit Strg+C abgebrochen"
                              : c.err == BYTERM   ? "Der Lauf wurde mit dem Signal SIGTERM beendet"

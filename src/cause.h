@@ -30,6 +30,8 @@ enum {
   NOTFILE,     // a database target that is no file (a pipe, a FIFO, a device)
   DATABASE,    // SQLite failed, in the words of format
   NODATABASE,  // a database target, and a program built without SQLite
+  FOREIGN,     // a database target that holds another program's data
+  ELSEWHERE,   // the database's library opened another file than the one checked
   INTERRUPTED,  // the run was asked to end, by what err says (below)
 };
 

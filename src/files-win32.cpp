@@ -236,7 +236,14 @@ static bool console(HANDLE h, const wchar_t* path) {
 // no access at all, which no sharing forbids. The CSV file is shared for
 // reading only while it is written: a second run that opens it for writing
 // fails, and so does a file that another program writes.
-int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** target, cause* why) {
+//
+// A target that must be a file on a disk (keep, a database) is opened for
+// reading and writing and shared for both, as the database's library opens
+// it again beside this handle and locks it itself; it is not emptied. A
+// program that holds it without sharing it for writing makes this open
+// fail, before anything is changed.
+int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep, FILE** target,
+              cause* why) {
   const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE mine = INVALID_HANDLE_VALUE;
   HANDLE source = log ? (HANDLE)_get_osfhandle(_fileno(log))
@@ -244,8 +251,11 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   *target = nullptr;
   int verdict = OPENED;
-  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = keep ? CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr)
+                  : CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     // Not to be written, or written by another: it is still told as the log
     // or as standard output, opened once more without asking for any
@@ -259,7 +269,10 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
               identical(h, out)) ||
              (console(out, nullptr) && console(h, path))) {
     verdict = ISSTDOUT;
-  } else if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {  // the pointer is at 0
+  } else if (keep && GetFileType(h) != FILE_TYPE_DISK) {
+    note(why, because(NOTFILE));
+    verdict = UNWRITABLE;
+  } else if (!keep && GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {  // pointer at 0
     note(why, failed());
     verdict = UNWRITABLE;
   }
@@ -270,21 +283,17 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, FILE** tar
       CloseHandle(h);
     return verdict;
   }
-  int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
+  int fd = _open_osfhandle((intptr_t)h, (keep ? _O_RDWR : _O_WRONLY) | _O_BINARY);
   if (fd < 0) {
     note(why, because(SYSTEM, errno));
     CloseHandle(h);
     return UNWRITABLE;
   }
-  *target = _fdopen(fd, "wb");
+  *target = _fdopen(fd, keep ? "r+b" : "wb");
   if (*target == nullptr) {
     note(why, because(SYSTEM, errno));
     _close(fd);
     return UNWRITABLE;
   }
   return OPENED;
-}
-
-bool regular(FILE* f) {
-  return GetFileType((HANDLE)_get_osfhandle(_fileno(f))) == FILE_TYPE_DISK;
 }

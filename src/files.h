@@ -59,12 +59,11 @@ FILE* openread(const pathchar* path, cause* why);
 // against a second run and empties it, unless it is the log (log, or where
 // the log could not be opened, the file named logname) or the file that
 // standard output writes to (the console too), or another run holds it.
-// Returns OPENED with *target set, or why not; with UNWRITABLE, *why is
-// noted.
-int openwrite(const pathchar* path, const pathchar* logname, FILE* log, FILE** target, cause* why);
-
-// Whether an open file is a file on a disk, which a database needs: no
-// pipe, FIFO or device.
-bool regular(FILE* f);
+// With keep, the target must be a file on a disk (no pipe, FIFO or device:
+// a database), is opened for reading and writing, and is not emptied: its
+// output does that, once it knows what the file holds. Returns OPENED with
+// *target set, or why not; with UNWRITABLE, *why is noted.
+int openwrite(const pathchar* path, const pathchar* logname, FILE* log, bool keep, FILE** target,
+              cause* why);
 
 #endif

@@ -43,9 +43,10 @@ struct block {
 struct sink {
   const char* name;             // for the tests
   const char* const* suffixes;  // the names it is chosen by, lower-case ASCII
-  // The output into file, which the run has opened, checked and emptied
-  // (path is its name in UTF-8); or nullptr, with *why noted. file is the
-  // output's from now on, to close, also where it cannot be opened.
+  // The output into file, which the run has opened, checked and, unless the
+  // output is regular, emptied (path is its name in UTF-8); or nullptr,
+  // with *why noted. file is the output's from now on, to close, also where
+  // it cannot be opened.
   void* (*open)(FILE* file, const char* path, cause* why);
   void* (*newpart)();
   void (*freepart)(void* part);
@@ -55,7 +56,10 @@ struct sink {
   // Ends the output, closes its file and releases it: false, with *why
   // noted, where writing or closing failed.
   bool (*end)(void* state, cause* why);
-  bool regular;  // it needs a file on a disk, not a pipe, a FIFO or a device
+  // It needs a file on a disk, not a pipe, a FIFO or a device, opened for
+  // reading and writing; and it empties the file itself, once it knows what
+  // the file holds.
+  bool regular;
 };
 
 // An open output.

@@ -161,13 +161,19 @@ static void run(const std::vector<pathname>& names) {
   // that these messages go to. Where the names alone already tell that both
   // are one file, nothing is opened: a FIFO named twice would wait for a
   // writer first.
+  //
+  // The target's kind follows from its name (output.h): a workbook for
+  // .xlsx, a database for .sqlite, .sqlite3 or .db, the CSV for every
+  // other. A database must be a file on a disk, and is emptied by its
+  // output, which first looks at what the file holds.
+  output out = {kind(csvname), nullptr};
   cause unreadable = because(NONE), unwritable = because(NONE);
   source = nullptr;
   target = nullptr;
   int opened = same(logname, csvname) ? ISLOG : UNWRITABLE;
   if (opened != ISLOG) {
     source = openread(logname, &unreadable);
-    opened = openwrite(csvname, logname, source, &target, &unwritable);
+    opened = openwrite(csvname, logname, source, out.kind->regular, &target, &unwritable);
   }
   if (opened == ISLOG || opened == ISSTDOUT) {
     if (opened == ISLOG)
@@ -180,21 +186,15 @@ static void run(const std::vector<pathname>& names) {
     return;
   }
 
-  // The target's kind by its name (output.h): a workbook for .xlsx, a
-  // database for .sqlite, .sqlite3 or .db, the CSV for every other. The
-  // workbook and the database are made whenever their file opened, also of
-  // no rows where the log cannot be read: a file of no bytes under that
-  // name opens nowhere. Where one cannot be made, nothing is converted. The
-  // messages keep their words, "CSV-Datei" included: scripts look for them.
-  output out = {kind(csvname), nullptr};
+  // The workbook and the database are made whenever their file opened,
+  // also of no rows where the log cannot be read: a file of no bytes under
+  // that name opens nowhere. Where one cannot be made, nothing is
+  // converted. The messages keep their words, "CSV-Datei" included: scripts
+  // look for them.
   cause outwhy = because(NONE);
   std::string path = utf8(csvname);  // for SQLite, which opens the file by its name
-  if (target && out.kind->regular && !regular(target)) {
-    note(&outwhy, because(NOTFILE));
-    fclose(target);
-  } else if (target) {
+  if (target)
     out.state = out.kind->open(target, path.c_str(), &outwhy);
-  }
   target = nullptr;  // the output's now, or closed
   if (source && out.state) {
     // From here on a request to end the run (Ctrl+C, a signal) ends it in

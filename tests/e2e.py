@@ -147,6 +147,29 @@ def member(data, flags=0, level=6):
             struct.pack("<II", zlib.crc32(data), len(data) & 0xffffffff))
 
 
+# Another program that holds a database (its path, and how: "reader",
+# "wal" or "writer") until a line comes on its standard input; then it
+# commits and says what it finds. In WAL mode it ends as a killed program
+# does, its WAL file and shared memory left behind.
+HOLDER = r"""
+import os, sqlite3, sys
+con = sqlite3.connect(sys.argv[1], isolation_level=None, timeout=0)
+if sys.argv[2] == "wal":
+    con.execute("PRAGMA journal_mode = WAL")
+con.execute("BEGIN EXCLUSIVE" if sys.argv[2] == "writer" else "BEGIN")
+print(con.execute("SELECT count(*) FROM zugriffe").fetchone()[0], flush=True)
+if sys.argv[2] == "writer":
+    con.execute("INSERT INTO zugriffe (zeile, adresse) VALUES (9, 'neu')")
+sys.stdin.readline()
+con.execute("COMMIT")
+print(con.execute("PRAGMA integrity_check").fetchone()[0],
+      con.execute("SELECT count(*) FROM zugriffe").fetchone()[0], flush=True)
+if sys.argv[2] == "wal":
+    con.execute("INSERT INTO zugriffe (zeile) VALUES (10)")
+    os._exit(0)
+"""
+
+
 def differs(want, got):
     """Where got first differs from want, briefly; "" where it does not."""
     if want == got:
@@ -533,23 +556,109 @@ class Conversion(Case):
         self.assertGreater(len(made), 1000)
         self.assertEqual(records(big)[:len(made)], made)
 
+    def test_a_database_is_replaced_only_where_it_is_ours(self):
+        # A file that holds anything but the table zugriffe (and what a user
+        # built on it) is another application's: refused, byte for byte as
+        # it was. A name that begins with "file:" is a file's name, as for
+        # every target, not a URI.
+        import sqlite3
+        self.write("a.log", GOOD * 2)
+        con = sqlite3.connect(self.path("kunden.db"))
+        con.executescript("CREATE TABLE kunden (name); CREATE TABLE rechnungen (betrag);"
+                          "INSERT INTO kunden VALUES ('Meier');")
+        con.close()
+        shutil.copy(self.path("kunden.db"), self.path("app.sqlite"))
+        self.write("notizen.db", b"Einkaufen: Brot, Milch\n")
+        self.write("empty.sqlite3", b"")
+        self.run_in("a.log", "ours.db")
+        con = sqlite3.connect(self.path("ours.db"))
+        con.executescript("CREATE INDEX wer ON zugriffe (adresse); CREATE VIEW fehler AS "
+                          "SELECT * FROM zugriffe WHERE status >= 400; ANALYZE;")
+        con.close()
+        foreign = ("Die Datei enthaelt andere Daten als die Tabelle zugriffe; bitte einen anderen "
+                   "Namen waehlen oder die Datei zuerst loeschen")
+        for target in ("kunden.db", "notizen.db"):
+            before = self.read(target)
+            self.assertEqual(text(NOTARGET % (target, foreign)), self.run_in("a.log", target))
+            self.assertEqual(before, self.read(target), target)
+        names = ["ours.db", "empty.sqlite3"]
+        if not WINDOWS:  # a colon names a stream of a file there
+            names += ["file:app.sqlite", "file:y.sqlite", "file:m?mode=memory&x=.sqlite"]
+        for target in names:
+            self.assertEqual(self.converted(2, 0, target=target), self.run_in("a.log", target))
+            self.assertEqual((records(GOOD * 2), b"ok"), database(self.path(target)), target)
+        con = sqlite3.connect(self.path("ours.db"))
+        self.assertEqual([("table", "zugriffe")], con.execute("SELECT type, name FROM sqlite_schema").fetchall())
+        con.close()
+        self.assertEqual(self.read("kunden.db"), self.read("app.sqlite"))
+        self.assertFalse(os.path.exists(self.path("y.sqlite")))
+
+    def test_a_database_another_program_holds_is_left_as_it_was(self):
+        # Another program holds the database: a reader in a transaction, a
+        # reader of a database in WAL mode, a writer in an exclusive
+        # transaction. The run refuses it before anything is changed, and
+        # the other program's transaction goes on unharmed. Once it is let
+        # go the run replaces it, and leaves nothing but the database. The
+        # other program is a process of its own: POSIX locks are a
+        # process's, and this one's reads of the file would end them.
+        self.write("a.log", GOOD * 3)
+        self.write("b.log", GOOD)
+        inuse = "Die Zieldatei ist von einem anderen Programm oder Lauf geoeffnet"
+        for how in ("reader", "wal", "writer"):
+            self.run_in("a.log", "a.db")
+            other = subprocess.Popen([sys.executable, "-c", HOLDER, self.path("a.db"), how],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            self.assertEqual(b"3\n", other.stdout.readline(), how)
+            before = self.read("a.db")
+            self.assertEqual(text(NOTARGET % ("a.db", inuse)), self.run_in("b.log", "a.db"), how)
+            self.assertEqual(before, self.read("a.db"), how)
+            out = other.communicate(b"\n", timeout=60)[0]
+            self.assertEqual(b"ok %d\n" % (3 + (how == "writer")), out, how)
+            if how == "wal":  # the holder left its WAL file and shared memory
+                self.assertTrue(os.path.exists(self.path("a.db-shm")))
+            self.assertEqual(self.converted(1, 0, "b.log", "a.db"), self.run_in("b.log", "a.db"), how)
+            self.assertEqual((records(GOOD), b"ok"), database(self.path("a.db")), how)
+            self.assertEqual([], [n for n in os.listdir(self.dir) if n.startswith("a.db-")], how)
+
+    @unittest.skipUnless(POSIX, "signals of this system")
+    def test_a_killed_run_leaves_the_database_of_its_last_commit(self):
+        # A killed run leaves a database that opens, with the rows of the
+        # lines up to its last commit: a commit comes every 64 MiB of the
+        # log, so a log of 73 MB that then stops coming is committed once,
+        # and the commit shows in the change counter of the file's header.
+        big = GOOD * 700000  # 73 MB
+        with open(self.path("a.db"), "wb"):
+            pass
+        p = subprocess.Popen([PROGRAM, "/dev/stdin", "a.db"], cwd=self.dir,
+                             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+
+        def counter():
+            with open(self.path("a.db"), "rb") as f:
+                return f.read(28)[24:28]
+        until("the database to be made", lambda: len(counter()) == 4)
+        made = counter()
+        p.stdin.write(big)
+        p.stdin.flush()
+        until("a commit", lambda: counter() != made, 120)
+        p.kill()
+        p.wait()
+        p.stdin.close()
+        rows, verdict = database(self.path("a.db"))
+        self.assertEqual(b"ok", verdict)
+        self.assertGreater(len(rows), 0)
+        one = records(GOOD)[0]
+        self.assertEqual([(i + 1,) + one[1:] for i in range(len(rows))], rows)
+
     @unittest.skipUnless(POSIX, "FIFOs, devices and file systems of this system")
     def test_a_database_needs_a_file_with_room(self):
-        # A FIFO or a device cannot hold a database: the target's message,
-        # and nothing converted. A full disk gives the target's message
-        # after the summary.
-        import threading
+        # A FIFO or a device cannot hold a database: the target's message at
+        # once, and nothing converted. The FIFO is not opened for writing,
+        # which would wait for a reader (none comes here). A full disk gives
+        # the target's message after the summary.
         self.write("a.log", GOOD * 3)
         os.mkfifo(self.path("f.db"))
-
-        def drain():
-            with open(self.path("f.db"), "rb") as f:
-                f.read()
-        reader = threading.Thread(target=drain)
-        reader.start()
         notfile = "Eine Datenbank braucht eine gewoehnliche Datei, keine Pipe und kein Geraet"
-        self.assertEqual(text(NOTARGET % ("f.db", notfile)), self.run_in("a.log", "f.db"))
-        reader.join()
+        self.assertEqual(text(NOTARGET % ("f.db", notfile)), self.run_in("a.log", "f.db", timeout=60))
         os.symlink("/dev/full", self.path("full.sqlite"))
         self.assertEqual(text(NOTARGET % ("full.sqlite", notfile)), self.run_in("a.log", "full.sqlite"))
         # A full disk: a file system of 1 MiB, where root may mount one.
