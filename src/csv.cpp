@@ -193,7 +193,11 @@ static void writecsv(void* state, void* part) {
 
 static bool endcsv(void* state, cause* why) {
   csvfile* f = (csvfile*)state;
-  // A full disk may show only here, in the flush of stdio's last buffer.
+  // A full disk may show only here, in the flush of stdio's last buffer:
+  // flushed and looked at before the close, as some run-times (Wine's) say
+  // that fclose() succeeded where its last write failed.
+  if (fflush(f->file) != 0)
+    note(&f->why, because(SYSTEM, errno));
   if (ferror(f->file))
     note(&f->why, because(UNKNOWN));
   if (fclose(f->file) != 0)

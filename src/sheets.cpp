@@ -335,6 +335,10 @@ static bool endbook(void* state, cause* why) {
   // disk may show only in the flush of stdio's last buffer.
   if (b->failed)
     note(&b->zip.why, because(NOMEMORY));
+  // Flushed and looked at before the close, as some run-times (Wine's) say
+  // that fclose() succeeded where its last write failed.
+  if (fflush(b->zip.file) != 0)
+    note(&b->zip.why, because(SYSTEM, errno));
   if (ferror(b->zip.file))
     note(&b->zip.why, because(UNKNOWN));
   if (fclose(b->zip.file) != 0)
