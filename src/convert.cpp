@@ -191,7 +191,11 @@ static bool fetch(shared* s, worker* w, block* b) {
   }
   memcpy(s->carry, last, s->kept);
   if (n <= 0) {
-    // A source that fails without a cause fails all the same.
+    // A request to end the run that came while the read waited is the
+    // cause, also where the log then ended (a read on Windows that no
+    // cancelling reaches). A source that fails without a cause fails all
+    // the same.
+    note(&s->in->why, stopped());
     if (n < 0)
       note(&s->in->why, because(UNKNOWN));
     s->ended = true;

@@ -1133,6 +1133,46 @@ class Terminal(Case):
         self.assertEqual(["a.log", "Łódź.csv"], sorted(os.listdir(self.dir)))
 
 
+    @unittest.skipUnless(shutil.which("tmux"), "needs tmux")
+    def test_ctrl_c_on_the_console_ends_the_run_in_order(self):
+        # Ctrl+C typed on the console while a log streams in through a FIFO:
+        # the CSV holds whole lines, the summary and the cause follow, and
+        # the shell sees the exit of Ctrl+C (130 on Linux; under Wine the
+        # low byte of 0xC000013A, 58). The log goes on coming until the
+        # program has ended, so the run cannot end before Ctrl+C is taken.
+        import threading
+        done = "zettrik-done-%d" % os.getpid()
+        os.mkfifo(self.path("slow.log"))
+        command = " ".join(EMULATOR + [PROGRAM, "slow.log", "a.csv"])
+        tmux("new-session", "-d", "-x", "100", "-y", "20", "-c", self.dir,
+             # The shell that runs it takes Ctrl+C as well: trapped, it goes on.
+             "trap : INT; %s; echo EXIT=$?; tmux -L zettrik-e2e-%d wait-for -S %s; sleep 600" %
+             (command, os.getpid(), done))
+        self.addCleanup(tmux, "kill-server")
+
+        def feed():
+            try:
+                with open(self.path("slow.log"), "wb") as w:
+                    while True:
+                        w.write(GOOD * 1000)
+            except BrokenPipeError:
+                pass
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        until("the start message", lambda: b"Konvertiere" in tmux("capture-pane", "-p"))
+        tmux("send-keys", "C-c")
+        tmux("wait-for", done)
+        feeder.join()
+        shown = [line for line in tmux("capture-pane", "-p").decode().split("\n") if line]
+        self.assertEqual("Konvertiere Logfile 'slow.log' nach CSV-Datei 'a.csv':", shown[2])
+        self.assertTrue(shown[3].endswith("Fehlerhafte Logfile-Zeilen: 0 !!!"), shown)
+        self.assertEqual(["FEHLER: Kann Quelldatei 'slow.log' (Logfile) nicht lesen!",
+                          "        Grund: Der Lauf wurde mit Strg+C abgebrochen",
+                          "EXIT=%d" % (58 if WINDOWS else 130)], shown[4:7])
+        made = self.read("a.csv")
+        self.assertEqual(csv(GOODCSV) * (len(made) // len(csv(GOODCSV))), made)
+
+
 @unittest.skipUnless(POSIX, "files and signals of this system")
 class BadInput(Case):
     """Whatever comes in, and whatever the files do, nothing is lost."""
