@@ -33,10 +33,10 @@
 // row.
 #include <errno.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <new>
@@ -78,8 +78,8 @@ struct database {
   FILE* file;  // the run's own handle on the file it checked, kept to the end
   sqlite3* db;
   sqlite3_stmt* insert;
-  int64_t lines;          // of the log, counted so far in the reading turns
-  int64_t uncommitted;    // bytes of the log inserted since the last commit
+  int64_t lines;           // of the log, counted so far in the reading turns
+  int64_t uncommitted;     // bytes of the log inserted since the last commit
   timer::time_point last;  // of the last commit
   cause why;               // the first failure
   bool failed;             // a part could not be made whole
@@ -246,7 +246,8 @@ static void* openbase(FILE* file, const char* path, cause* why) {
       fclose(file);
     return nullptr;
   }
-  database* d = new (room) database{file, nullptr, nullptr, 0, 0, timer::now(), because(NONE), false};
+  database* d =
+      new (room) database{file, nullptr, nullptr, 0, 0, timer::now(), because(NONE), false};
   // The file is the one of the name given, as for every target: SQLite
   // reads a name that begins with "file:" as a URI where its build says so
   // (Debian's does), and "./" before it keeps it a name. The file exists
@@ -254,8 +255,8 @@ static void* openbase(FILE* file, const char* path, cause* why) {
   // meanwhile. The two workers take turns at the inserts, never at once:
   // no mutex.
   std::string name = strncmp(path, "file:", 5) == 0 ? "./" + std::string(path) : path;
-  int rc = sqlite3_open_v2(name.c_str(), &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(name.c_str(), &d->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   bool made = rc == SQLITE_OK && claim(d, path, why);
   if (rc != SQLITE_OK)
     note(why, failure(d->db, rc));

@@ -142,12 +142,13 @@ static void worded(const cause& c, char* out, size_t n) {
                "anderen Namen waehlen");
       return;
     case INTERRUPTED:
-      snprintf(out, n, "%s", c.err == BYCTRLC    ? "Der Lauf wurde mit Strg+C abgebrochen"
-                             : c.err == BYTERM   ? "Der Lauf wurde mit dem Signal SIGTERM beendet"
-                             : c.err == BYHUP    ? "Das Terminal wurde geschlossen (SIGHUP)"
-                             : c.err == BYBREAK  ? "Der Lauf wurde mit Strg+Pause abgebrochen"
-                             : c.err == BYCLOSE  ? "Das Konsolenfenster wurde geschlossen"
-                                                 : "Windows meldet ab oder faehrt herunter");
+      snprintf(out, n, "%s",
+               c.err == BYCTRLC   ? "Der Lauf wurde mit Strg+C abgebrochen"
+               : c.err == BYTERM  ? "Der Lauf wurde mit dem Signal SIGTERM beendet"
+               : c.err == BYHUP   ? "Das Terminal wurde geschlossen (SIGHUP)"
+               : c.err == BYBREAK ? "Der Lauf wurde mit Strg+Pause abgebrochen"
+               : c.err == BYCLOSE ? "Das Konsolenfenster wurde geschlossen"
+                                  : "Windows meldet ab oder faehrt herunter");
       return;
     default:
       snprintf(out, n, "Unbekannt");

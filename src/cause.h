@@ -11,27 +11,27 @@
 // The kinds of cause. The damage kinds name the format and the bytes of
 // the log taken when it was found.
 enum {
-  NONE,        // no failure: what a cause starts as
-  UNKNOWN,     // nothing was noticed but the failure itself
-  SYSTEM,      // a system call failed with the error number err
-  NOMEMORY,    // an allocation failed
-  LOCKED,      // another run writes the target
-  INUSE,       // another program holds the target open (Windows)
-  TRUNCATED,   // the log became shorter while it was read
-  NOTREAD,     // a compressed format that this program does not read
-  TWICE,       // the decoded log is compressed once more
-  CUTMAGIC,    // the log ends inside the bytes that begin a compressed file
-  CORRUPT,     // corrupt compressed data
-  CHECKSUM,    // a checksum does not match
-  CUTSHORT,    // the compressed data end in the middle of a frame
-  TRAILING,    // bytes after the last frame that are no frame
-  WINDOW,      // a zstd frame asks for a window over the limit
-  DICTIONARY,  // an LZMA stream asks for a dictionary over the limit
-  NOTFILE,     // a database target that is no file (a pipe, a FIFO, a device)
-  DATABASE,    // SQLite failed, in the words of format
-  NODATABASE,  // a database target, and a program built without SQLite
-  FOREIGN,     // a database target that holds another program's data
-  ELSEWHERE,   // the database's library opened another file than the one checked
+  NONE,         // no failure: what a cause starts as
+  UNKNOWN,      // nothing was noticed but the failure itself
+  SYSTEM,       // a system call failed with the error number err
+  NOMEMORY,     // an allocation failed
+  LOCKED,       // another run writes the target
+  INUSE,        // another program holds the target open (Windows)
+  TRUNCATED,    // the log became shorter while it was read
+  NOTREAD,      // a compressed format that this program does not read
+  TWICE,        // the decoded log is compressed once more
+  CUTMAGIC,     // the log ends inside the bytes that begin a compressed file
+  CORRUPT,      // corrupt compressed data
+  CHECKSUM,     // a checksum does not match
+  CUTSHORT,     // the compressed data end in the middle of a frame
+  TRAILING,     // bytes after the last frame that are no frame
+  WINDOW,       // a zstd frame asks for a window over the limit
+  DICTIONARY,   // an LZMA stream asks for a dictionary over the limit
+  NOTFILE,      // a database target that is no file (a pipe, a FIFO, a device)
+  DATABASE,     // SQLite failed, in the words of format
+  NODATABASE,   // a database target, and a program built without SQLite
+  FOREIGN,      // a database target that holds another program's data
+  ELSEWHERE,    // the database's library opened another file than the one checked
   INTERRUPTED,  // the run was asked to end, by what err says (below)
 };
 

@@ -251,11 +251,11 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep,
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   *target = nullptr;
   int verdict = OPENED;
-  HANDLE h = keep ? CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)
-                  : CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      keep ? CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+           : CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     // Not to be written, or written by another: it is still told as the log
     // or as standard output, opened once more without asking for any

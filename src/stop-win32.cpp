@@ -23,12 +23,12 @@
 
 #include "stop.h"
 
-static std::atomic<int> caught{0};         // the first request, as its cause's err
-static std::atomic<DWORD> reader{0};       // the thread that reads the log
-static CRITICAL_SECTION naming;          // guards reader against the handler
-static bool catching = false;              // catchstops() was called
-static HANDLE ended = nullptr;             // set once the run has ended in order
-static const UINT CTRLC = 0xC000013Au;     // STATUS_CONTROL_C_EXIT
+static std::atomic<int> caught{0};      // the first request, as its cause's err
+static std::atomic<DWORD> reader{0};    // the thread that reads the log
+static CRITICAL_SECTION naming;         // guards reader against the handler
+static bool catching = false;           // catchstops() was called
+static HANDLE ended = nullptr;          // set once the run has ended in order
+static const UINT CTRLC = 0xC000013Au;  // STATUS_CONTROL_C_EXIT
 
 static int interruption(DWORD type) {
   switch (type) {
