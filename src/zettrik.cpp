@@ -198,9 +198,10 @@ static void run(const std::vector<pathname>& names) {
   target = nullptr;  // the output's now, or closed
   if (source && out.state) {
     // From here on a request to end the run (Ctrl+C, a signal) ends it in
-    // order; while the files were opened it ended the process, which had
-    // written nothing yet. (Taken over here, after the opens, so that the
-    // log and the target still get the descriptors a user can foresee.)
+    // order. While the files were opened it ended the process at once, as
+    // it always did: nothing was converted yet, and a database's reset is
+    // rolled back by its journal. (Taken over here, after the opens, so
+    // that the log and the target get the descriptors a user foresees.)
     catchstops();
     say("Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n", from.c_str(), to.c_str());
     // A compressed log is decoded as it is read; without the memory for
