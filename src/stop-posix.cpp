@@ -1,14 +1,18 @@
 // An interrupted run on POSIX systems: SIGINT (Ctrl+C), SIGTERM and SIGHUP.
 //
-// A signal is delivered to whichever thread of the process does not block
-// it, which need not be the one that waits in a read: the handler only
-// notes the signal and writes a byte into a pipe of its own, and a read of
-// the log waits in poll() for the log or that pipe, so that any thread's
-// wait ends. The byte is never taken out: once a signal came, every later
-// wait ends at once.
+// The signals are blocked in every thread and taken by one thread of their
+// own, which waits for them with sigwait(): a handler would run on
+// whichever thread the signal is delivered to, which need not be the one
+// that waits in a read, and some checkers (ThreadSanitizer) run a handler
+// only once that thread gets going again, which a thread that waits for a
+// lock never does. The thread notes the first signal and writes a byte
+// into a pipe of its own; a read of the log waits in poll() for the log or
+// that pipe, so that the wait ends whichever thread waits. The byte is
+// never taken out: once a signal came, every later wait ends at once.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -18,23 +22,32 @@
 #include "stop.h"
 
 static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+static sigset_t taken;              // the signals this run takes over
 static std::atomic<int> caught{0};  // the first signal, or 0
 static int woken[2] = {-1, -1};     // the pipe that ends the waits
 
-// Only calls that are safe in a signal handler: the second signal is given
-// back its default action and raised again, which ends the process once
-// the handler returns.
-static void handler(int sig) {
-  int none = 0;
-  if (!caught.compare_exchange_strong(none, sig)) {
-    signal(sig, SIG_DFL);
-    raise(sig);
-    return;
+// Ends the process by the signal, as its default action does.
+static void die(int sig) {
+  signal(sig, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, sig);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  raise(sig);
+  _exit(128 + sig);  // not reached: the signal ends the process
+}
+
+static void* waiting(void*) {
+  for (;;) {
+    int sig;
+    if (sigwait(&taken, &sig) != 0)
+      continue;
+    int none = 0;
+    if (!caught.compare_exchange_strong(none, sig))
+      die(sig);  // the second: at once
+    if (woken[1] >= 0)
+      (void)!write(woken[1], "", 1);
   }
-  int saved = errno;
-  if (woken[1] >= 0)
-    (void)!write(woken[1], "", 1);
-  errno = saved;
 }
 
 void catchstops() {
@@ -45,19 +58,29 @@ void catchstops() {
       fcntl(fd, F_SETFD, FD_CLOEXEC);
     fcntl(woken[1], F_SETFL, O_NONBLOCK);
   }
+  // A signal ignored when the program starts (nohup, a background job of a
+  // shell without job control) stays ignored: whoever started it so asked
+  // for that.
+  sigemptyset(&taken);
   for (int sig : signals) {
-    // A signal ignored when the program starts (nohup, a background job of
-    // a shell without job control) stays ignored: whoever started it so
-    // asked for that.
     struct sigaction old;
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-      continue;
-    struct sigaction sa = {};
-    sa.sa_handler = handler;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;  // the writes go on; the reads wait in poll()
-    sigaction(sig, &sa, nullptr);
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+      sigaddset(&taken, sig);
   }
+  // Blocked before the conversion's threads start, which inherit the mask.
+  // Where the thread cannot be had (no memory), the signals end the
+  // process where it stands, as their default action does.
+  pthread_sigmask(SIG_BLOCK, &taken, nullptr);
+  pthread_attr_t small;
+  pthread_t id;
+  bool started = pthread_attr_init(&small) == 0 &&
+                 pthread_attr_setstacksize(&small, 1 << 16) == 0 &&
+                 pthread_create(&id, &small, waiting, nullptr) == 0;
+  pthread_attr_destroy(&small);
+  if (started)
+    pthread_detach(id);
+  else
+    pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
 }
 
 static int interruption(int sig) {
@@ -91,11 +114,5 @@ void endstopped() {
   if (sig == 0)
     return;
   fflush(stdout);
-  signal(sig, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  raise(sig);
-  _exit(128 + sig);  // not reached: the signal ends the process
+  die(sig);
 }
