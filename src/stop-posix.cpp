@@ -22,9 +22,13 @@
 #include "stop.h"
 
 static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-static sigset_t taken;              // the signals this run takes over
-static std::atomic<int> caught{0};  // the first signal, or 0
-static int woken[2] = {-1, -1};     // the pipe that ends the waits
+static sigset_t taken;                   // the signals this run takes over
+static std::atomic<int> caught{0};       // the first signal, or 0
+static int woken[2] = {-1, -1};          // the pipe that ends the waits
+static pthread_t waiter;                 // the thread that takes the signals
+static bool waits = false;               // it was started
+static std::atomic<bool> ending{false};  // the run is over: the thread ends
+static int wake;                         // a signal of taken, to wake the thread
 
 // Ends the process by the signal, as its default action does.
 static void die(int sig) {
@@ -42,6 +46,8 @@ static void* waiting(void*) {
     int sig;
     if (sigwait(&taken, &sig) != 0)
       continue;
+    if (ending.load())
+      return nullptr;
     int none = 0;
     if (!caught.compare_exchange_strong(none, sig))
       die(sig);  // the second: at once
@@ -62,24 +68,25 @@ void catchstops() {
   // shell without job control) stays ignored: whoever started it so asked
   // for that.
   sigemptyset(&taken);
+  wake = 0;
   for (int sig : signals) {
     struct sigaction old;
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
       sigaddset(&taken, sig);
+      wake = sig;
+    }
   }
+  if (wake == 0)
+    return;  // all ignored: nothing to take
   // Blocked before the conversion's threads start, which inherit the mask.
   // Where the thread cannot be had (no memory), the signals end the
   // process where it stands, as their default action does.
   pthread_sigmask(SIG_BLOCK, &taken, nullptr);
   pthread_attr_t small;
-  pthread_t id;
-  bool started = pthread_attr_init(&small) == 0 &&
-                 pthread_attr_setstacksize(&small, 1 << 16) == 0 &&
-                 pthread_create(&id, &small, waiting, nullptr) == 0;
+  waits = pthread_attr_init(&small) == 0 && pthread_attr_setstacksize(&small, 1 << 16) == 0 &&
+          pthread_create(&waiter, &small, waiting, nullptr) == 0;
   pthread_attr_destroy(&small);
-  if (started)
-    pthread_detach(id);
-  else
+  if (!waits)
     pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
 }
 
@@ -109,10 +116,20 @@ long readlog(int fd, void* buf, size_t n) {
   return (long)read(fd, buf, n);
 }
 
+// Where no signal came, the thread that waits for them is woken by a
+// signal of its own set, sent to it alone, ends and is joined, so that it
+// leaves nothing behind. A signal that comes from outside from then on
+// waits, blocked, for the process to end.
 void endstopped() {
   int sig = caught.load();
-  if (sig == 0)
-    return;
-  fflush(stdout);
-  die(sig);
+  if (sig != 0) {
+    fflush(stdout);
+    die(sig);
+  }
+  if (waits) {
+    ending.store(true);
+    pthread_kill(waiter, wake);
+    pthread_join(waiter, nullptr);
+    waits = false;
+  }
 }

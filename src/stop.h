@@ -28,8 +28,8 @@ cause stopped();
 // thread it waits: -1 then, with errno EINTR and stopped() set.
 long readlog(int fd, void* buf, size_t n);
 
-// After the orderly end of an interrupted run: ends the process as the
-// request would have. Returns where none came.
+// After the orderly end of a run: ends the process as the request would
+// have where one came; otherwise lets go of what catchstops() took.
 void endstopped();
 
 #endif
