@@ -17,8 +17,11 @@ enum {
   NOMEMORY,     // an allocation failed
   LOCKED,       // another run writes the target
   INUSE,        // another program holds the target open (Windows)
+  HELD,         // another program holds the log open (Windows)
+  UNIXSOCKET,   // the name is a socket, no file
   TRUNCATED,    // the log became shorter while it was read
   NOTREAD,      // a compressed format that this program does not read
+  NOTBUILT,     // a compressed format that this program was built without
   TWICE,        // the decoded log is compressed once more
   CUTMAGIC,     // the log ends inside the bytes that begin a compressed file
   CORRUPT,      // corrupt compressed data
@@ -56,6 +59,26 @@ struct cause {
 
 // A cause of the given kind; of the error number for SYSTEM.
 cause because(int kind, int err = 0);
+
+// The causes of the errors of the system and of the libraries: every
+// mapping from a code to a cause is here, so that a new target or decoder
+// takes the words there are. errno; a Windows error code (GetLastError()),
+// said of the log (log) or of the target, which differ where another
+// program holds the file; SQLite's result code, with the system's error
+// where SQLite names one (0 where not, and win where it is a Windows
+// code), and SQLite's words.
+cause fromerrno(int err);
+cause fromwindows(unsigned long err, bool log = false);
+cause fromsqlite(int rc, int err, bool win, const char* words);
+
+// What a decoder's library said, as the kind of cause it is: NOMEMORY,
+// CHECKSUM, WINDOW, DICTIONARY, TRAILING for bytes that are no frame of
+// the format, or 0 for damage without a finer cause. Each is there where
+// the library's header is (the codes are the header's).
+int fromzlib(int r);
+int fromzstd(int code);  // ZSTD_getErrorCode()
+int fromlzma(int r);
+int frombzip2(int r);
 
 // Records c in *into unless a cause is there already: the first failure is
 // the one told, and what follows from it is not. A failure whose cause was
