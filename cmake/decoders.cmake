@@ -80,6 +80,11 @@ if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL AND ZETTRIK_STATIC)
   set(isallibrary zettrik_libisal)
   set(ZETTRIK_LICENSES ${ZETTRIK_LICENSES} isa-l:${isalsource}/debian/copyright)
 endif()
+if(ZETTRIK_ISAL AND NOT ZETTRIK_HAS_ISAL AND NOT WIN32 AND ZETTRIK_HAS_ZLIB)
+  message(WARNING "No ISA-L: gzip logs are inflated and workbooks deflated with zlib, which takes "
+                  "about 2.6 times the CPU for a workbook. Install libisal-dev (scripts/setup "
+                  "does), or configure with -DZETTRIK_ISAL=OFF to choose zlib without this warning.")
+endif()
 if(ZETTRIK_ISAL AND ZETTRIK_HAS_ISAL)
   target_sources(zettrik_core PRIVATE src/pack-isal.cpp)
   target_link_libraries(zettrik_core PUBLIC ${isallibrary})

@@ -22,13 +22,16 @@ constexpr size_t SPARE = 8;
 struct decoder {
   unsigned char* next;  // the first compressed byte not yet taken
   size_t avail;         // how many are at hand from there
-  int damage;           // at DAMAGED, a finer cause where the library gives one, or 0
+  int damage;           // at DAMAGED, the cause where the library gives one, or 0
   void* lib;            // the library's own state
   // Decodes from next and avail into out, at most n bytes, and moves next
   // and avail on; returns the bytes made and sets *found. At FRAMEEND, next
-  // is the first byte after the frame's data. At DAMAGED it may set damage
-  // to what the library said: CHECKSUM, WINDOW, DICTIONARY, or TRAILING
-  // for bytes that are no frame of its format.
+  // is the first byte after the frame's data. At DAMAGED (the step failed)
+  // it sets damage to what the library said, in the causes unit's words
+  // (fromzlib() and the others in cause.h): NOMEMORY where the library had
+  // no memory for the frame, which is no damage of the log; CHECKSUM,
+  // WINDOW, DICTIONARY, or TRAILING for bytes that are no frame of its
+  // format.
   size_t (*step)(decoder* d, char* out, size_t n, int* found);
   // Makes the library ready for the next frame.
   void (*reset)(decoder* d);

@@ -66,27 +66,33 @@ static bool lzmaheader(const unsigned char* p) {
 // lzip's members, zstd's frames and bzip2's streams follow one another
 // with nothing between; the lzma format holds one stream, and nothing may
 // follow it.
+// The last field tells the formats that Zettrik reads where it is built
+// with their libraries, from those it never reads.
 const format formats[] = {
-    {"gzip", "\x1f\x8b", "\x1f\x8b", 2, nullptr, gunzip, TRAILINGZEROS, true},
-    {"zstd", "\x28\xb5\x2f\xfd", "\x28\xb5\x2f\xfd", 4, nullptr, unzstd, NOZEROS, false},
-    {"zstd", "\x50\x2a\x4d\x18", "\x5f\x2a\x4d\x18", 4, nullptr, unzstd, NOZEROS,
-     false},  // a skippable frame
+    {"gzip", "\x1f\x8b", "\x1f\x8b", 2, nullptr, gunzip, TRAILINGZEROS, true, true},
+    {"zstd", "\x28\xb5\x2f\xfd", "\x28\xb5\x2f\xfd", 4, nullptr, unzstd, NOZEROS, false, true},
+    {"zstd", "\x50\x2a\x4d\x18", "\x5f\x2a\x4d\x18", 4, nullptr, unzstd, NOZEROS, false,
+     true},  // a skippable frame
     {"xz", "\xfd\x37\x7a\x58\x5a\x00", "\xfd\x37\x7a\x58\x5a\x00", 6, nullptr, unxz, ZEROFOURS,
-     false},
+     false, true},
     {"lzma", "\x5d\x00\x00\x00\x00" ONES, "\x5d\x00\xff\xff\xff" ONES, 13, lzmaheader, unlzma,
-     ALONE, false},
-    {"lzip", "LZIP\x00", "LZIP\x01", 5, nullptr, unlzip, NOZEROS, false},  // versions 0 and 1
-    {"bzip2", BZIP2LOW BLOCKMAGIC, BZIP2HIGH BLOCKMAGIC, 10, nullptr, unbzip2, NOZEROS, false},
-    {"bzip2", BZIP2LOW ENDMAGIC, BZIP2HIGH ENDMAGIC, 10, nullptr, unbzip2, NOZEROS,
-     false},  // an empty stream
-    {"lz4", "\x04\x22\x4d\x18", "\x04\x22\x4d\x18", 4, nullptr, nullptr, NOZEROS, false},
-    {"lz4", "\x02\x21\x4c\x18", "\x02\x21\x4c\x18", 4, nullptr, nullptr, NOZEROS, false},  // legacy
-    {"lzop", "\x89LZO\x00\r\n\x1a\n", "\x89LZO\x00\r\n\x1a\n", 9, nullptr, nullptr, NOZEROS, false},
-    {"zip", "PK\x03\x04", "PK\x03\x04", 4, nullptr, nullptr, NOZEROS, false},
-    {"zip", "PK\x05\x06", "PK\x05\x06", 4, nullptr, nullptr, NOZEROS, false},  // an empty archive
-    {"7z", "\x37\x7a\xbc\xaf\x27\x1c", "\x37\x7a\xbc\xaf\x27\x1c", 6, nullptr, nullptr, NOZEROS,
+     ALONE, false, true},
+    {"lzip", "LZIP\x00", "LZIP\x01", 5, nullptr, unlzip, NOZEROS, false, true},  // versions 0 and 1
+    {"bzip2", BZIP2LOW BLOCKMAGIC, BZIP2HIGH BLOCKMAGIC, 10, nullptr, unbzip2, NOZEROS, false,
+     true},
+    {"bzip2", BZIP2LOW ENDMAGIC, BZIP2HIGH ENDMAGIC, 10, nullptr, unbzip2, NOZEROS, false,
+     true},  // an empty stream
+    {"lz4", "\x04\x22\x4d\x18", "\x04\x22\x4d\x18", 4, nullptr, nullptr, NOZEROS, false, false},
+    {"lz4", "\x02\x21\x4c\x18", "\x02\x21\x4c\x18", 4, nullptr, nullptr, NOZEROS, false,
+     false},  // legacy
+    {"lzop", "\x89LZO\x00\r\n\x1a\n", "\x89LZO\x00\r\n\x1a\n", 9, nullptr, nullptr, NOZEROS, false,
      false},
-    {"compress", "\x1f\x9d", "\x1f\x9d", 2, nullptr, nullptr, NOZEROS, false},
+    {"zip", "PK\x03\x04", "PK\x03\x04", 4, nullptr, nullptr, NOZEROS, false, false},
+    {"zip", "PK\x05\x06", "PK\x05\x06", 4, nullptr, nullptr, NOZEROS, false,
+     false},  // an empty archive
+    {"7z", "\x37\x7a\xbc\xaf\x27\x1c", "\x37\x7a\xbc\xaf\x27\x1c", 6, nullptr, nullptr, NOZEROS,
+     false, false},
+    {"compress", "\x1f\x9d", "\x1f\x9d", 2, nullptr, nullptr, NOZEROS, false, false},
 };
 const size_t FORMATS = sizeof formats / sizeof *formats;
 

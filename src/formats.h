@@ -27,6 +27,7 @@ struct format {
   bool (*library)(decoder* d);           // its decoder in this build, or nullptr
   int padding;                           // what may stand after a frame
   bool gzip;                             // the framing reads gzip's header and trailer
+  bool readable;                         // read where the program is built with its library
 };
 
 // The table: every format that is told apart, with a decoder or without.

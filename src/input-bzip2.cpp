@@ -16,16 +16,23 @@ static size_t stepbzip2(decoder* d, char* out, size_t n, int* found) {
   d->next = (unsigned char*)z->next_in;
   d->avail = z->avail_in;
   *found = r == BZ_STREAM_END ? FRAMEEND : r == BZ_OK ? GOING : DAMAGED;
-  d->damage = r == BZ_DATA_ERROR_MAGIC ? TRAILING : 0;
+  d->damage = frombzip2(r);
   return n - z->avail_out;
 }
 
-// The library ends with its stream: a new one for the next. Where that
-// fails, the state stays ended and the next step finds damage.
+// A decoder that could not be set up for the next stream fails at its next
+// step: the library had no memory for it.
+static size_t brokenbzip2(decoder* d, char*, size_t, int* found) {
+  *found = DAMAGED;
+  d->damage = NOMEMORY;
+  return 0;
+}
+
+// The library ends with its stream: a new one for the next.
 static void resetbzip2(decoder* d) {
   bz_stream* z = (bz_stream*)d->lib;
   BZ2_bzDecompressEnd(z);
-  BZ2_bzDecompressInit(z, 0, 0);
+  d->step = BZ2_bzDecompressInit(z, 0, 0) == BZ_OK ? stepbzip2 : brokenbzip2;
 }
 
 static void releasebzip2(decoder* d) {

@@ -15,6 +15,7 @@ constexpr uint64_t MEMLIMIT = (256 + 1) << 20;
 struct lzmastate {
   lzma_stream z;
   lzma_ret (*begin)(lzma_stream* z);  // sets z up for the next frame
+  int failure;                        // why that failed, as a cause (cause.h)
 };
 
 static lzma_ret beginxz(lzma_stream* z) {
@@ -39,20 +40,24 @@ static size_t stepxz(decoder* d, char* out, size_t n, int* found) {
   d->next = (unsigned char*)z->next_in;
   d->avail = z->avail_in;
   *found = r == LZMA_STREAM_END ? FRAMEEND : r == LZMA_OK || r == LZMA_BUF_ERROR ? GOING : DAMAGED;
-  d->damage = r == LZMA_MEMLIMIT_ERROR ? DICTIONARY : r == LZMA_FORMAT_ERROR ? TRAILING : 0;
+  d->damage = fromlzma(r);
   return n - z->avail_out;
 }
 
-// A decoder that could not be set up for the next stream finds damage.
-static size_t brokenxz(decoder*, char*, size_t, int* found) {
+// A decoder that could not be set up for the next stream fails at its next
+// step, with the cause its setting up gave (no memory, as a rule).
+static size_t brokenxz(decoder* d, char*, size_t, int* found) {
   *found = DAMAGED;
+  d->damage = ((lzmastate*)d->lib)->failure;
   return 0;
 }
 
 static void resetxz(decoder* d) {
   // A new stream or member, with its own header and check.
   lzmastate* s = (lzmastate*)d->lib;
-  d->step = s->begin(&s->z) == LZMA_OK ? stepxz : brokenxz;
+  lzma_ret r = s->begin(&s->z);
+  s->failure = fromlzma(r);
+  d->step = r == LZMA_OK ? stepxz : brokenxz;
 }
 
 static void releasexz(decoder* d) {

@@ -19,6 +19,7 @@ static size_t stepzlib(decoder* d, char* out, size_t n, int* found) {
   *found = r == Z_STREAM_END               ? FRAMEEND
            : r == Z_OK || r == Z_BUF_ERROR ? GOING  // Z_BUF_ERROR: wants more input
                                            : DAMAGED;
+  d->damage = fromzlib(r);
   return n - z->avail_out;
 }
 

@@ -2,7 +2,7 @@
 // skippable frames included; the framing (framing.cpp) says what may follow.
 #include <stdlib.h>
 #include <zstd.h>
-#include <zstd_errors.h>
+#include <zstd_errors.h>  // ZSTD_getErrorCode()
 
 #include "decode.h"
 
@@ -30,11 +30,7 @@ static size_t stepzstd(decoder* d, char* out, size_t n, int* found) {
   d->avail -= in.pos;
   // 0: a frame is decoded and every byte of it handed out.
   *found = ZSTD_isError(r) ? DAMAGED : r == 0 ? FRAMEEND : GOING;
-  ZSTD_ErrorCode e = ZSTD_getErrorCode(r);
-  d->damage = e == ZSTD_error_frameParameter_windowTooLarge ? WINDOW
-              : e == ZSTD_error_checksum_wrong              ? CHECKSUM
-              : e == ZSTD_error_prefix_unknown              ? TRAILING
-                                                            : 0;
+  d->damage = fromzstd(ZSTD_getErrorCode(r));
   s->hint = r > 0 && !ZSTD_isError(r) ? r : 1;
   return put.pos;
 }

@@ -51,7 +51,7 @@ bool openlog(input* in, int fd) {
   in->format = f->name;
   if (cut || f->library == nullptr) {
     // A compressed log that is not read here, or one cut within its magic.
-    cause c = because(cut ? CUTMAGIC : NOTREAD);
+    cause c = because(cut ? CUTMAGIC : f->readable ? NOTBUILT : NOTREAD);
     c.format = f->name;
     c.at = in->taken;
     note(&in->why, c);
