@@ -114,33 +114,21 @@ static const char OTHERS[] =
 
 static const char INSERT[] = "INSERT INTO zugriffe VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
-// What a result of SQLite other than success means to a user: the system's
-// error where a call of the system failed, and SQLite's own words (ASCII)
-// otherwise.
+// What a result of SQLite other than success means to a user (the causes
+// unit says it): with the system's error where a call of the system failed.
+// SQLite keeps that error for the connection, and, where a file's call
+// failed that the connection did not record (a write past the limit on a
+// file's size), for the file.
 static cause failure(sqlite3* db, int rc) {
-  switch (rc & 0xff) {
-    case SQLITE_NOMEM:
-      return because(NOMEMORY);
-    case SQLITE_FULL:
-      return because(SYSTEM, ENOSPC);
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return because(INUSE);
-    case SQLITE_NOTADB:
-      return because(FOREIGN);
-    default:
-      break;
-  }
   int err = db ? sqlite3_system_errno(db) : 0;
-  cause c = because(DATABASE);
-  if (err != 0) {
-    c = because(SYSTEM, err);
+  if (db && err == 0)
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &err);
 #ifdef _WIN32
-    c.win = true;  // SQLite's Windows layer keeps GetLastError()
+  bool win = true;  // SQLite's Windows layer keeps GetLastError()
+#else
+  bool win = false;
 #endif
-  }
-  c.format = sqlite3_errstr(rc);
-  return c;
+  return fromsqlite(rc, err, win, sqlite3_errstr(rc));
 }
 
 // Runs one statement, false with *why noted where it fails. The system's
@@ -352,12 +340,12 @@ static void makebase(void* part, block*) {
 
 // In the writing turn: the inserts. This loop is the database's time:
 // changes to it are measured with the benchmark's database row.
-static void insertbase(void* state, void* part) {
+static bool insertbase(void* state, void* part) {
   database* d = (database*)state;
   basepart* p = (basepart*)part;
   d->failed |= p->failed;
   if (d->failed || failed(d->why))
-    return;  // the rows after a failure would leave a gap that says nothing
+    return false;  // the rows after a failure would leave a gap that says nothing
   sqlite3_stmt* s = d->insert;
   const record* v = (const record*)p->records.data;
   for (size_t k = 0; k < p->count; k++, v++) {
@@ -373,7 +361,7 @@ static void insertbase(void* state, void* part) {
       note(&d->why, failure(d->db, rc));  // before the reset, which forgets the system's error
     sqlite3_reset(s);
     if (rc != SQLITE_DONE)
-      return;
+      return false;
   }
   // A step of the load, committed: what a killed run leaves.
   d->uncommitted += (int64_t)p->bytes;
@@ -383,6 +371,7 @@ static void insertbase(void* state, void* part) {
     d->uncommitted = 0;
     d->last = timer::now();
   }
+  return !failed(d->why);
 }
 
 static bool endbase(void* state, cause* why) {
@@ -397,7 +386,7 @@ static bool endbase(void* state, cause* why) {
   if (rc != SQLITE_OK)
     note(&d->why, failure(nullptr, rc));
   if (fclose(d->file) != 0)  // never written: SQLite writes through its own
-    note(&d->why, because(SYSTEM, errno));
+    note(&d->why, fromerrno(errno));
   bool whole = !failed(d->why);
   note(why, d->why);
   free(d);

@@ -35,6 +35,7 @@
 #include <mutex>
 
 #include "console.h"
+#include "memory.h"
 #include "scan.h"
 #include "stop.h"
 #include "threads.h"
@@ -52,7 +53,7 @@ struct shared {
   // Held for the whole read of a block and its take(); guards everything
   // down to blocks.
   std::mutex reading;
-  bool ended;      // the log has ended, or reading failed
+  bool ended;      // the log has ended, reading failed, or the output did
   char* carry;     // the start of the line that the last block cut, LONGEST bytes
   size_t kept;     // its bytes
   bool skipping;   // that line is too long; look only for its end
@@ -62,6 +63,7 @@ struct shared {
   std::condition_variable written;
   int64_t turn;    // the block to be written next
   int64_t faulty;  // rejected lines in the blocks written
+  bool broken;     // the output has failed: nothing more is read
 };
 
 // A worker: the shared state, its own buffer of HEAD + BLOCK bytes and its
@@ -88,9 +90,11 @@ int64_t convert(input* in, output* out) {
   worker w[2];
   w[0].part = k->newpart();
   w[1].part = k->newpart();
-  // Without the memory for its buffers, a log counts as one that cannot be
-  // read.
-  bool room = mem && carry && w[0].part && w[1].part;
+  // Without the memory for the buffers that reading needs, a log counts as
+  // one that cannot be read; without the output's share of the work, the
+  // output as one that cannot be written.
+  bool parts = w[0].part && w[1].part;
+  bool room = mem && carry && parts;
   if (room) {
     char* first = mem + (PAGE - (uintptr_t)mem % PAGE) % PAGE;
     s.in = in;
@@ -99,6 +103,7 @@ int64_t convert(input* in, output* out) {
     s.carry = carry;
     s.kept = 0;
     s.blocks = s.turn = s.faulty = 0;
+    s.broken = false;
     w[0].s = w[1].s = &s;
     w[0].buf = first;
     w[1].buf = first + HEAD + BLOCK;
@@ -113,7 +118,9 @@ int64_t convert(input* in, output* out) {
       k->freepart(x.part);
   free(carry);
   free(mem);
-  if (!room)
+  if (!parts)
+    note(&out->why, because(NOMEMORY));
+  else if (!room)
     note(&in->why, because(NOMEMORY));
   return room ? s.faulty : 0;
 }
@@ -151,12 +158,26 @@ static void startspare(worker* w) {
 // log, or when reading failed (the input's cause says so).
 static bool fetch(shared* s, worker* w, block* b) {
   std::lock_guard<std::mutex> alone(s->reading);
+  // Once the output has failed, the rest of the log would be read, scanned
+  // and packed for nothing; the run ends as at the log's end, and the
+  // output tells its failure.
+  {
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->ended |= s->broken;
+  }
   if (s->ended)
     return false;
   // Asked to end the run: what was read is written, and nothing more is
   // read, as after a read error (stop.h).
   if (failed(stopped())) {
     note(&s->in->why, stopped());
+    s->ended = true;
+    return false;
+  }
+  // Out of memory, the run ends in order while the reserve lasts; what is
+  // not written is the target's failure (memory.h).
+  if (starved()) {
+    note(&s->out->why, because(NOMEMORY));
     s->ended = true;
     return false;
   }
@@ -215,10 +236,11 @@ static void writeturn(shared* s, worker* w, const block* b) {
     std::unique_lock<std::mutex> hold(s->lock);
     s->written.wait(hold, [&] { return s->turn == b->number; });
   }
-  s->out->kind->write(s->out->state, w->part);
+  bool whole = s->out->kind->write(s->out->state, w->part);
   spin(b->lines);
   {
     std::lock_guard<std::mutex> hold(s->lock);
+    s->broken |= !whole;
     s->faulty += b->faulty;
     s->turn++;
   }

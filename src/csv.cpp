@@ -19,7 +19,9 @@
 // measured with bench/bench.py.
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 
+#include "files.h"
 #include "output.h"
 #include "scan.h"
 
@@ -57,10 +59,14 @@ constexpr int WRITEV = IOV_MAX;
 constexpr int WRITEV = 1024;
 #endif
 
+// Windows gathers the runs in a buffer of its own (see writecsv()).
+constexpr size_t CSVBUF = 1 << 20;
+
 struct csvfile {
   FILE* file;
-  char* buf;  // stdio's buffer for it, on Windows
-  cause why;  // the first failure of writing
+  char* buf;    // CSVBUF bytes on Windows, or nullptr: each run is written as it is
+  size_t held;  // the bytes in buf not yet written
+  cause why;    // the first failure of writing
 };
 
 struct csvpart {
@@ -78,12 +84,8 @@ static void* opencsv(FILE* file, const char*, cause* why) {
   }
   f->file = file;
   f->why = because(NONE);
-  // Windows writes through stdio: runs of lines a few kilobytes long, which
-  // a large buffer turns into few large writes. (Some run-times ignore the
-  // size unless they are also given the buffer.)
-  f->buf = CRLF ? (char*)malloc(1 << 20) : nullptr;
-  if (f->buf)
-    setvbuf(file, f->buf, _IOFBF, 1 << 20);
+  f->held = 0;
+  f->buf = CRLF ? (char*)malloc(CSVBUF) : nullptr;  // without it, slower
   return f;
 }
 
@@ -148,22 +150,39 @@ static void makecsv(void* part, block* b) {
   gather(c, run, (size_t)(line - run));
 }
 
+// What the buffer holds, written.
+static void drain(csvfile* f) {
+  if (f->held > 0 && !failed(f->why))
+    putout(f->file, f->buf, f->held, &f->why);
+  f->held = 0;
+}
+
 // Writes the block's runs; only the worker that holds the turn calls it.
 // After a failure nothing more is written: the first failure is the one
-// told, and the file is not whole whatever follows.
+// told, and the file is not whole whatever follows. False from then on.
 //
 // Platform difference: POSIX writes the runs with writev(), IOV_MAX of them
 // at a time, and goes on after a write that took only some. Windows has no
-// writev(); there the runs go through stdio's buffer.
-static void writecsv(void* state, void* part) {
+// writev(); there the runs, lines a few kilobytes long, are gathered in a
+// buffer that goes out in few large writes. (Not stdio's: its failures
+// lose the system's error, see putout() in files.h.)
+static bool writecsv(void* state, void* part) {
   csvfile* f = (csvfile*)state;
   csvpart* c = (csvpart*)part;
   iovec* runs = c->runs;
   size_t left = c->count;
   while (left > 0 && !failed(f->why)) {
 #ifdef _WIN32
-    if (fwrite(runs->iov_base, 1, runs->iov_len, f->file) != runs->iov_len)
-      note(&f->why, because(SYSTEM, errno));
+    const char* p = (const char*)runs->iov_base;
+    size_t n = runs->iov_len;
+    if (f->buf && f->held + n > CSVBUF)
+      drain(f);
+    if (f->buf && n <= CSVBUF) {
+      memcpy(f->buf + f->held, p, n);
+      f->held += n;
+    } else {
+      putout(f->file, p, n, &f->why);
+    }
     runs++;
     left--;
 #else
@@ -172,7 +191,7 @@ static void writecsv(void* state, void* part) {
     if (wrote < 0 && errno == EINTR)
       continue;
     if (wrote <= 0) {
-      note(&f->why, wrote < 0 ? because(SYSTEM, errno) : because(UNKNOWN));
+      note(&f->why, wrote < 0 ? fromerrno(errno) : because(UNKNOWN));
       break;
     }
     // Past the runs written whole, and into the one written in part.
@@ -189,19 +208,15 @@ static void writecsv(void* state, void* part) {
 #endif
   }
   c->count = 0;
+  return !failed(f->why);
 }
 
 static bool endcsv(void* state, cause* why) {
   csvfile* f = (csvfile*)state;
-  // A full disk may show only here, in the flush of stdio's last buffer:
-  // flushed and looked at before the close, as some run-times (Wine's) say
-  // that fclose() succeeded where its last write failed.
-  if (fflush(f->file) != 0)
-    note(&f->why, because(SYSTEM, errno));
-  if (ferror(f->file))
-    note(&f->why, because(UNKNOWN));
+  // A full disk may show only here, in the write of the last buffer.
+  drain(f);
   if (fclose(f->file) != 0)
-    note(&f->why, because(SYSTEM, errno));
+    note(&f->why, fromerrno(errno));
   free(f->buf);
   bool whole = !failed(f->why);
   note(why, f->why);

@@ -65,19 +65,43 @@ bool named(const char* path, const char* suffix) {
   return true;
 }
 
+// Why an open of the name failed, from errno: a socket does not open, and
+// the system says of it what it says of a device that is not there.
+static cause failed(const char* path) {
+  int err = errno;
+  struct stat st;
+  return err == ENXIO && stat(path, &st) == 0 && S_ISSOCK(st.st_mode) ? because(UNIXSOCKET)
+                                                                      : fromerrno(err);
+}
+
 // A folder opens on some systems but cannot be read as a log, so it counts
 // as a log that cannot be opened.
 FILE* openread(const char* path, cause* why) {
   FILE* f = fopen(path, "rb");
   struct stat st;
   if (f == nullptr)
-    note(why, because(SYSTEM, errno));
+    note(why, failed(path));
   if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     fclose(f);
     f = nullptr;
     note(why, because(SYSTEM, EISDIR));
   }
   return f;
+}
+
+bool putout(FILE* f, const char* p, size_t n, cause* why) {
+  while (n > 0) {
+    ssize_t wrote = write(fileno(f), p, n);
+    if (wrote < 0 && errno == EINTR)
+      continue;
+    if (wrote <= 0) {
+      note(why, wrote < 0 ? fromerrno(errno) : because(UNKNOWN));
+      return false;
+    }
+    p += wrote;
+    n -= (size_t)wrote;
+  }
+  return true;
 }
 
 // Whether the file is the null device, by its device number.
@@ -133,7 +157,9 @@ int openwrite(const char* path, const char* logname, FILE* log, bool keep, FILE*
   bool known = log ? fstat(fileno(log), &lg) == 0 : stat(logname, &lg) == 0;
   if (keep && stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !(known && identical(st, lg)) &&
       !output(st)) {
-    note(why, S_ISDIR(st.st_mode) ? because(SYSTEM, EISDIR) : because(NOTFILE));
+    note(why, S_ISDIR(st.st_mode)    ? because(SYSTEM, EISDIR)
+              : S_ISSOCK(st.st_mode) ? because(UNIXSOCKET)
+                                     : because(NOTFILE));
     return UNWRITABLE;
   }
   int fd = keep ? open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY, 0666)
@@ -141,11 +167,11 @@ int openwrite(const char* path, const char* logname, FILE* log, bool keep, FILE*
   if (fd < 0) {
     // A log that may not be written is still told as the log. Nothing is
     // emptied here, so a look by name is safe.
-    note(why, because(SYSTEM, errno));
+    note(why, failed(path));
     return known && stat(path, &st) == 0 && identical(st, lg) ? ISLOG : UNWRITABLE;
   }
   if (fd <= 2 || fstat(fd, &st) != 0) {
-    note(why, because(SYSTEM, fd <= 2 ? EBADF : errno));  // fd <= 2: see prepare()
+    note(why, fromerrno(fd <= 2 ? EBADF : errno));  // fd <= 2: see prepare()
   } else if (known && identical(st, lg)) {
     verdict = ISLOG;
   } else if (output(st)) {
@@ -155,14 +181,14 @@ int openwrite(const char* path, const char* logname, FILE* log, bool keep, FILE*
   } else if (S_ISREG(st.st_mode) && !lock(fd)) {
     note(why, because(LOCKED));
   } else if (!keep && S_ISREG(st.st_mode) && st.st_size != 0 && ftruncate(fd, 0) != 0) {
-    note(why, because(SYSTEM, errno));
+    note(why, fromerrno(errno));
   } else {
     verdict = OPENED;
   }
   if (verdict == OPENED && keep)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (verdict == OPENED && (*target = fdopen(fd, keep ? "r+b" : "wb")) == nullptr) {
-    note(why, because(SYSTEM, errno));
+    note(why, fromerrno(errno));
     verdict = UNWRITABLE;
   }
   if (*target == nullptr)

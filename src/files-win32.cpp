@@ -152,46 +152,67 @@ bool named(const wchar_t* path, const char* suffix) {
   return true;
 }
 
-// A folder does not open as a file here; the run-time says "access
-// denied" of it, and it is told as the folder it is.
+// Whether the name is a folder's.
+static bool folder(const wchar_t* path) {
+  DWORD a = GetFileAttributesW(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Why a call of the system failed, from its last error; a folder does not
+// open as a file here, the system says "access denied" of it, and it is
+// told as the folder it is.
+static cause failed(const wchar_t* path, bool log) {
+  DWORD e = GetLastError();
+  return e == ERROR_ACCESS_DENIED && folder(path) ? because(SYSTEM, EISDIR) : fromwindows(e, log);
+}
+
+// Opened by the system's call, not the run-time's, so that the cause is
+// the system's error: a log that a server holds open without sharing it
+// is told as such, where the run-time says "access denied". Shared for
+// reading and writing, as the run-time's open shares it: a server goes on
+// writing the log while it is read.
 FILE* openread(const wchar_t* path, cause* why) {
-  FILE* f = _wfopen(path, L"rb");
+  HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    note(why, failed(path, true));
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    note(why, fromerrno(errno));
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, "rb");
   if (f == nullptr) {
-    DWORD a = GetFileAttributesW(path);
-    bool folder = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-    note(why, because(SYSTEM, folder ? EISDIR : errno));
+    note(why, fromerrno(errno));
+    _close(fd);
   }
   return f;
 }
 
-// Why a call of the system failed, from its last error.
-static cause failed() {
-  DWORD e = GetLastError();
-  switch (e) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return because(INUSE);
-    case ERROR_ACCESS_DENIED:
-      return because(SYSTEM, EACCES);
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return because(SYSTEM, ENOENT);
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return because(SYSTEM, ENOSPC);
-    case ERROR_WRITE_PROTECT:
-      return because(SYSTEM, EROFS);
-    case ERROR_INVALID_NAME:
-      return because(SYSTEM, EINVAL);
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return because(NOMEMORY);
-    default: {
-      cause c = because(SYSTEM, (int)e);
-      c.win = true;
-      return c;
+// Written by the system's call: the run-time's errno after a write that
+// took only some of the bytes is whatever it was before (EINVAL, as a
+// rule), and the system's error of the write that failed is the cause. A
+// write that took some is followed by one of the rest, which fails with
+// the cause (a full disk, a removed stick).
+bool putout(FILE* f, const char* p, size_t n, cause* why) {
+  HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+  while (n > 0) {
+    DWORD wrote = 0, k = n > (1u << 30) ? 1u << 30 : (DWORD)n;
+    if (!WriteFile(h, p, k, &wrote, nullptr)) {
+      note(why, fromwindows(GetLastError()));
+      return false;
     }
+    if (wrote == 0) {
+      note(why, because(UNKNOWN));
+      return false;
+    }
+    p += wrote;
+    n -= wrote;
   }
+  return true;
 }
 
 // Whether the last part of a name is the console's reserved name, CON,
@@ -260,7 +281,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep,
     // Not to be written, or written by another: it is still told as the log
     // or as standard output, opened once more without asking for any
     // access, so that nothing can be emptied.
-    note(why, failed());
+    note(why, failed(path, false));
     h = CreateFileW(path, 0, all, nullptr, OPEN_EXISTING, 0, nullptr);
     verdict = identical(h, source) ? ISLOG : identical(h, out) ? ISSTDOUT : UNWRITABLE;
   } else if (identical(h, source)) {
@@ -273,7 +294,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep,
     note(why, because(NOTFILE));
     verdict = UNWRITABLE;
   } else if (!keep && GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {  // pointer at 0
-    note(why, failed());
+    note(why, failed(path, false));
     verdict = UNWRITABLE;
   }
   if (mine != INVALID_HANDLE_VALUE)
@@ -285,13 +306,13 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep,
   }
   int fd = _open_osfhandle((intptr_t)h, (keep ? _O_RDWR : _O_WRONLY) | _O_BINARY);
   if (fd < 0) {
-    note(why, because(SYSTEM, errno));
+    note(why, fromerrno(errno));
     CloseHandle(h);
     return UNWRITABLE;
   }
   *target = _fdopen(fd, keep ? "r+b" : "wb");
   if (*target == nullptr) {
-    note(why, because(SYSTEM, errno));
+    note(why, fromerrno(errno));
     _close(fd);
     return UNWRITABLE;
   }

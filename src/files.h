@@ -55,6 +55,12 @@ bool named(const pathchar* path, const char* suffix);
 // read as a log.
 FILE* openread(const pathchar* path, cause* why);
 
+// Writes the n bytes at p to the file that f is open on, past stdio's
+// buffer (which stays unused), all of them; false, with *why noted, where
+// a write failed: with the system's own error, errno on POSIX, the
+// Windows error on Windows.
+bool putout(FILE* f, const char* p, size_t n, cause* why);
+
 // Opens the CSV file for writing, creating it if it is missing, locks it
 // against a second run and empties it, unless it is the log (log, or where
 // the log could not be opened, the file named logname) or the file that

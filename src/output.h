@@ -52,7 +52,8 @@ struct sink {
   void (*freepart)(void* part);
   void (*take)(void* state, void* part, block* b);  // nullptr: nothing to take
   void (*make)(void* part, block* b);
-  void (*write)(void* state, void* part);
+  // false once the output has failed: nothing more is worth reading
+  bool (*write)(void* state, void* part);
   // Ends the output, closes its file and releases it: false, with *why
   // noted, where writing or closing failed.
   bool (*end)(void* state, cause* why);
@@ -66,6 +67,7 @@ struct sink {
 struct output {
   const sink* kind;
   void* state;
+  cause why;  // a failure of the output that the conversion noticed: no memory for its parts
 };
 
 // The table: the kinds of target, chosen by the first whose suffix ends

@@ -161,7 +161,6 @@ static void makebook(void* part, block*) {
 
 struct workbook {
   zipfile zip;
-  char* buf;     // stdio's buffer for the file
   int64_t rows;  // counted so far, in the reading turns
   int sheets;    // begun
   bool open;     // the last sheet's entry takes more data
@@ -180,6 +179,8 @@ static void* openbook(FILE* file, const char*, cause* why) {
   b->zip.file = file;
   b->zip.why = because(NONE);
   b->zip.offset = 0;
+  b->zip.buf = (char*)malloc(ZIPBUF);  // without it, slower
+  b->zip.held = 0;
   b->rows = 0;
   b->sheets = 0;
   b->open = b->failed = false;
@@ -191,12 +192,6 @@ static void* openbook(FILE* file, const char*, cause* why) {
     free(b);
     return nullptr;
   }
-  // The pieces are a few hundred kilobytes, the headers and descriptors a
-  // few bytes: a large buffer turns them into few large writes. (Some
-  // run-times ignore the size unless they are also given the buffer.)
-  b->buf = (char*)malloc(1 << 20);
-  if (b->buf)
-    setvbuf(file, b->buf, _IOFBF, 1 << 20);
   return b;
 }
 
@@ -236,7 +231,7 @@ static void endsheet(workbook* b, int64_t rows) {
 }
 
 // In the writing turn: the block's segments onto their sheets.
-static void writebook(void* state, void* part) {
+static bool writebook(void* state, void* part) {
   workbook* b = (workbook*)state;
   sheetpart* p = (sheetpart*)part;
   for (const segment& s : p->segments) {
@@ -248,6 +243,7 @@ static void writebook(void* state, void* part) {
     addpiece(&b->zip, s.crc, s.size, p->packed.data + s.from, s.to - s.from);
   }
   b->failed |= p->failed;
+  return !b->failed && !failed(b->zip.why);
 }
 
 // --- The package ---------------------------------------------------------------
@@ -332,20 +328,14 @@ static bool endbook(void* state, cause* why) {
   enddirectory(&b->zip);
   // A part not made whole had no memory (or its deflater failed, which
   // only a lack of memory makes it do); the first failure is told. A full
-  // disk may show only in the flush of stdio's last buffer.
+  // disk may show only in the write of the last buffer, at the directory.
   if (b->failed)
     note(&b->zip.why, because(NOMEMORY));
-  // Flushed and looked at before the close, as some run-times (Wine's) say
-  // that fclose() succeeded where its last write failed.
-  if (fflush(b->zip.file) != 0)
-    note(&b->zip.why, because(SYSTEM, errno));
-  if (ferror(b->zip.file))
-    note(&b->zip.why, because(UNKNOWN));
   if (fclose(b->zip.file) != 0)
-    note(&b->zip.why, because(SYSTEM, errno));
+    note(&b->zip.why, fromerrno(errno));
   bool whole = !failed(b->zip.why);
   note(why, b->zip.why);
-  free(b->buf);
+  free(b->zip.buf);
   freepacker(b->pk);
   b->~workbook();
   free(b);

@@ -22,11 +22,19 @@ struct entry {
   bool deflated;  // with a data descriptor after it; stored otherwise
 };
 
+// The pieces are a few hundred kilobytes, the headers and descriptors a
+// few bytes: gathered in a buffer of ZIPBUF bytes, where there is one, they
+// go out in few large writes. (Not stdio's buffer: its failures on Windows
+// lose the system's error, see putout() in files.h.)
+constexpr size_t ZIPBUF = 1 << 20;
+
 struct zipfile {
   FILE* file;
   cause why;        // why writing failed, once it has
   uint64_t offset;  // the bytes written
   std::vector<entry> entries;
+  char* buf;    // ZIPBUF bytes, or nullptr: each piece is written as it comes
+  size_t held;  // the bytes in buf not yet written
 };
 
 // Begins a deflated entry: its local header. Its data follow in pieces.
@@ -42,7 +50,8 @@ void enddeflated(zipfile* z);
 // A stored entry, written whole.
 void addstored(zipfile* z, const std::string& name, const std::string& data);
 
-// The zip directory: an entry for each file, and the records that end it.
+// The zip directory: an entry for each file, and the records that end it;
+// then what the buffer holds is written.
 void enddirectory(zipfile* z);
 
 // The CRC-32 of two pieces one after another, from the CRC-32 of each and

@@ -90,7 +90,7 @@ inline result caught(input* in, FILE* target = nullptr, const sink* kind = &tocs
   int saved = dup(1);
   dup2(fileno(screen), 1);
   cause why = because(NONE);
-  output out = {kind, kind->open(target, path, &why)};
+  output out = {kind, kind->open(target, path, &why), because(NONE)};
   r.faulty = out.state ? convert(in, &out) : -1;
   fflush(stdout);
   dup2(saved, 1);
@@ -98,7 +98,8 @@ inline result caught(input* in, FILE* target = nullptr, const sink* kind = &tocs
 
   if (own)
     r.csv = slurp(target);  // before the output closes it
-  r.unwritten = out.state == nullptr || !kind->end(out.state, &why);
+  note(&why, out.why);
+  r.unwritten = out.state == nullptr || !kind->end(out.state, &why) || failed(out.why);
   r.written = why;
   r.unread = failed(in->why);
   r.frames = slurp(screen);

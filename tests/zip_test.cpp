@@ -56,7 +56,7 @@ TEST(Zip, PiecesDeflatedApartReadBackAsOneEntry) {
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   FILE* file = fdopen(fd, "wb");
-  zipfile z = {file, because(NONE), 0, {}};
+  zipfile z = {file, because(NONE), 0, {}, nullptr, 0};
   packer* pk = newpacker();
   ASSERT_NE(nullptr, pk);
   begindeflated(&z, "xl/worksheets/sheet1.xml");
