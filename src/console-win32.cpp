@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <windows.h>
 
-#include <string>
+#include <string.h>
 
 #include "console.h"
 
@@ -42,6 +42,11 @@ int wherey() {
 // run-time's own locale, and a name outside them would show as another. The
 // line feeds become CR LF, as text mode makes them. Redirected, the UTF-8
 // goes through stdio in text mode as it is.
+//
+// Nothing is allocated: this is also how the run tells that there is no
+// memory. The text goes over in pieces of at most PIECE bytes, each ended
+// at a line feed or before a character's first byte, so that no character
+// is cut; a piece of PIECE bytes of UTF-8 is at most PIECE units of UTF-16.
 void show(const char* text) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode;
@@ -49,19 +54,27 @@ void show(const char* text) {
     fputs(text, stdout);
     return;
   }
-  int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-  if (n <= 1)
-    return;
-  std::wstring wide((size_t)n, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], n);
-  wide.resize((size_t)n - 1);
-  std::wstring lines;
-  for (wchar_t ch : wide) {
-    if (ch == L'\n')
-      lines += L'\r';
-    lines += ch;
-  }
   fflush(stdout);  // the frames before it
+  constexpr size_t PIECE = 1024;
+  wchar_t wide[PIECE];
   DWORD written;
-  WriteConsoleW(out, lines.data(), (DWORD)lines.size(), &written, nullptr);
+  for (const char* p = text; *p;) {
+    const char* lf = strchr(p, '\n');
+    size_t n = lf ? (size_t)(lf - p) : strlen(p);
+    if (n > PIECE) {
+      n = PIECE;
+      while (n > 0 && ((unsigned char)p[n] & 0xc0) == 0x80)  // within a character
+        n--;
+      if (n == 0)  // no character's first byte: not UTF-8, cut anywhere
+        n = PIECE;
+    }
+    int k = n ? MultiByteToWideChar(CP_UTF8, 0, p, (int)n, wide, (int)PIECE) : 0;
+    if (k > 0)
+      WriteConsoleW(out, wide, (DWORD)k, &written, nullptr);
+    p += n;
+    if (*p == '\n') {
+      WriteConsoleW(out, L"\r\n", 2, &written, nullptr);
+      p++;
+    }
+  }
 }

@@ -20,6 +20,7 @@
 #include "console.h"
 #include "convert.h"
 #include "files.h"
+#include "memory.h"
 #include "output.h"
 #include "stop.h"
 #include "utf8.h"
@@ -93,36 +94,6 @@ static void tell(const cause& why) {
   say("%s", line);
 }
 
-// Running out of memory ends the run in order, wherever it happens: every
-// buffer is allocated with malloc() and checked where it is made, and its
-// failure becomes a read or a write error with its cause. What is left are
-// the standard library's strings and vectors, for names, messages and the
-// workbook's small parts, a few kilobytes in a whole run. They cannot say
-// "no memory" but by throwing, and a throw needs memory of its own that
-// may not be there: the program would end with no word and the target cut.
-// So this memory is kept back for them. When one of their allocations
-// fails, it is given back and the allocation tried again. Should one fail
-// once more, the run cannot go on: the last words are told (the target's
-// message, or before the target is named the log's) and the process ends,
-// exit status 0 as always. (HACKING.md states this once for the whole
-// program.)
-constexpr size_t RESERVE = 1 << 20;
-static void* reserve;
-static char lastwords[1024] =
-    "\nFEHLER:\tKann Quelldatei '?' (Logfile) nicht lesen!\n\tGrund: Nicht genug Arbeitsspeicher\n";
-
-static void spend() {
-  if (reserve) {
-    free(reserve);
-    reserve = nullptr;
-    return;
-  }
-  fflush(stdout);
-  fputs(lastwords, stdout);
-  fflush(stdout);
-  _Exit(0);
-}
-
 // Where the usage message sends a user: the manual page on Linux, the
 // manual as HTML beside the program on Windows, as the zip holds it.
 #ifdef _WIN32
@@ -149,10 +120,14 @@ static void run(const std::vector<pathname>& names) {
   const pathchar* csvname = names[2].c_str();
   std::string from = shown(logname);
   std::string to = shown(csvname);
-  snprintf(lastwords, sizeof lastwords,
+  // Should the run have to end at once for want of memory (memory.h), what
+  // has not been written is the target's failure.
+  char last[1024];
+  snprintf(last, sizeof last,
            "\nFEHLER:\tKann Zieldatei '%s' (CSV-Datei) nicht schreiben!\n\tGrund: Nicht genug "
            "Arbeitsspeicher\n",
            to.c_str());
+  lastwords(last);
 
   // Both are opened before either is looked at: the target is created or
   // emptied even when the log cannot be read. The scan handles line ends
@@ -166,7 +141,7 @@ static void run(const std::vector<pathname>& names) {
   // .xlsx, a database for .sqlite, .sqlite3 or .db, the CSV for every
   // other. A database must be a file on a disk, and is emptied by its
   // output, which first looks at what the file holds.
-  output out = {kind(csvname), nullptr};
+  output out = {kind(csvname), nullptr, because(NONE)};
   cause unreadable = because(NONE), unwritable = because(NONE);
   source = nullptr;
   target = nullptr;
@@ -215,9 +190,18 @@ static void run(const std::vector<pathname>& names) {
     finish(&in);
     say("Fehlerhafte Logfile-Zeilen: %" PRId64 " !!!\n", faulty);
   }
+  // The log's failure is told before the target's, also as last words.
+  if (source == nullptr || failed(unreadable)) {
+    char told[REASON];
+    reason(unreadable, told, sizeof told);
+    char both[2048];
+    if (snprintf(both, sizeof both, "\nFEHLER:\tKann Quelldatei '%s' (Logfile) nicht lesen!\n%s%s",
+                 from.c_str(), told, last) > 0)  // cut short where the names are long
+      lastwords(both);
+  }
   // A full disk may show only here, when the output ends and closes its
-  // file: in the error flag of buffered writes, or in the flush of the
-  // last buffer.
+  // file, in the write of its last buffer.
+  note(&outwhy, out.why);
   if (out.state)
     out.kind->end(out.state, &outwhy);
 
@@ -242,13 +226,12 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
 #endif
   prepare();
-  reserve = malloc(RESERVE);
-  std::set_new_handler(spend);
+  bool reserved = keepreserve();
   say("Zettrik - EXPERIMENTELLE Version (Build %s %s)\n", __DATE__, __TIME__);
   // The version from CMake; the line fits a console of 80 columns.
   say("Zettrik " ZETTRIK_VERSION " - Freie Software, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG.\n");
-  if (reserve == nullptr) {  // not even that: nothing is opened
-    show(lastwords);
+  if (!reserved) {  // not even that: nothing is opened
+    saylast();
     return 0;
   }
   std::vector<pathname> names;
@@ -267,7 +250,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   run(names);
-  free(reserve);
+  freereserve();
   endstopped();  // an interrupted run ends as the request would have ended it
   return 0;
 }
