@@ -96,10 +96,15 @@ inline result caught(input* in, FILE* target = nullptr, const sink* kind = &tocs
   dup2(saved, 1);
   close(saved);
 
-  if (own)
-    r.csv = slurp(target);  // before the output closes it
+  // Read through a descriptor of its own once the output has ended (and
+  // written what its buffer held) and closed its file.
+  FILE* kept = own ? fdopen(dup(fileno(target)), "rb") : nullptr;
   note(&why, out.why);
   r.unwritten = out.state == nullptr || !kind->end(out.state, &why) || failed(out.why);
+  if (kept) {
+    r.csv = slurp(kept);
+    fclose(kept);
+  }
   r.written = why;
   r.unread = failed(in->why);
   r.frames = slurp(screen);

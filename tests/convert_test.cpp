@@ -10,6 +10,17 @@
 #include <random>
 #include <string>
 
+#ifdef ZETTRIK_ZSTD
+#include <zstd_errors.h>
+#endif
+#ifdef ZETTRIK_XZ
+#include <lzma.h>
+#endif
+#ifdef ZETTRIK_BZIP2
+#include <bzlib.h>
+#endif
+#include <errno.h>
+
 #include "capture.h"
 #include "codecs.h"
 #include "table.h"
@@ -249,6 +260,78 @@ TEST(Errors, ReadErrorIsReportedAndWhatWasReadKept) {
   EXPECT_EQ(1, r.faulty);
   EXPECT_TRUE(r.unread);
   EXPECT_EQ(3u, r.frames.size());
+}
+
+// Without the memory for the output's share of the work, the target has
+// failed, for want of memory, and the log has not: no line is converted.
+TEST(Errors, AnOutputWithoutMemoryForItsPartsFails) {
+  sink starving = tocsv;
+  starving.newpart = []() -> void* { return nullptr; };
+  failing f = {good + good, 0};
+  input in;
+  plain(&in, -1);
+  in.read = readfailing;
+  in.state = &f;
+  result r = caught(&in, nullptr, &starving);
+  EXPECT_TRUE(r.unwritten);
+  EXPECT_EQ(NOMEMORY, r.written.kind);
+  EXPECT_FALSE(r.unread);
+  EXPECT_EQ("", r.csv);
+}
+
+// The causes a user meets, in words, not numbers: those of Windows too,
+// told here on any system; and the codes of the libraries as the causes
+// they are.
+TEST(Errors, EveryCauseAUserMeetsIsToldInWords) {
+  struct row {
+    cause c;
+    const char* words;
+  } rows[] = {
+      {fromwindows(112), "Kein Platz mehr auf dem Datentraeger"},
+      {fromwindows(5), "Zugriff verweigert"},
+      {fromwindows(6), "Das Geraet ist nicht erreichbar"},
+      {fromwindows(21), "Das Laufwerk ist nicht bereit (Datentraeger entfernt?)"},
+      {fromwindows(32), "Die Zieldatei ist von einem anderen Programm oder Lauf geoeffnet"},
+      {fromwindows(33, true), "Das Logfile ist von einem anderen Programm geoeffnet"},
+      {fromwindows(53), "Der Netzwerkpfad wurde nicht gefunden"},
+      {fromwindows(64), "Die Netzwerkverbindung ist abgebrochen"},
+      {fromwindows(67), "Die Netzwerkfreigabe wurde nicht gefunden"},
+      {fromwindows(206), "Der Name ist zu lang"},
+      {fromwindows(8), "Nicht genug Arbeitsspeicher"},
+      {fromwindows(4242), "Windows-Fehler Nr. 4242"},
+      {fromerrno(ETXTBSY), "Die Datei ist ein laufendes Programm"},
+      {fromerrno(ENOMEM), "Nicht genug Arbeitsspeicher"},
+      {fromerrno(EFBIG), "Die Datei wird groesser als erlaubt"},
+      {because(UNIXSOCKET), "Der Name ist ein Socket, keine Datei"},
+#ifdef ZETTRIK_SQLITE
+      {fromsqlite(10, 32, true, "disk I/O error"),  // SQLITE_IOERR
+       "Die Zieldatei ist von einem anderen Programm oder Lauf geoeffnet"},
+      {fromsqlite(10, 0, false, "disk I/O error"), "SQLite meldet: disk I/O error"},
+      {fromsqlite(13, 0, true, "database or disk is full"), "Kein Platz mehr auf dem Datentraeger"},
+#endif
+  };
+  for (const row& r : rows) {
+    char line[REASON];
+    reason(r.c, line, sizeof line);
+    EXPECT_EQ("\tGrund: " + std::string(r.words) + "\n", line);
+  }
+  cause c = because(NOTBUILT);
+  c.format = "zstd";
+  char line[REASON];
+  reason(c, line, sizeof line);
+  EXPECT_STREQ(
+      "\tGrund: Das Logfile ist mit zstd komprimiert; dieses Programm ist ohne zstd gebaut und "
+      "liest es nicht\n",
+      line);
+#ifdef ZETTRIK_ZSTD
+  EXPECT_EQ(NOMEMORY, fromzstd(ZSTD_error_memory_allocation));
+#endif
+#ifdef ZETTRIK_XZ
+  EXPECT_EQ(NOMEMORY, fromlzma(LZMA_MEM_ERROR));
+#endif
+#ifdef ZETTRIK_BZIP2
+  EXPECT_EQ(NOMEMORY, frombzip2(BZ_MEM_ERROR));
+#endif
 }
 
 // A log of several blocks with some bad lines and a cut end.
