@@ -16,6 +16,12 @@ if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
         LC_ALL=C.UTF-8 ${ZETTRIK_WINE})
   endif()
 endif()
+# The emulator, written down a word a line for scripts/package, which runs
+# the zip's test under it as CTest does.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\n" words)
+  file(WRITE ${CMAKE_BINARY_DIR}/emulator "${words}\n")
+endif()
 if(CMAKE_CROSSCOMPILING AND EXISTS /usr/src/googletest/CMakeLists.txt)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
