@@ -78,11 +78,14 @@ def bad(rng, line):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--lines", type=int)
-    ap.add_argument("--bytes", type=int)
-    ap.add_argument("--bad", type=float, default=2.0, help="percent of malformed lines")
-    ap.add_argument("--seed", type=int, default=1)
+    ap = argparse.ArgumentParser(
+        description="Writes a synthetic access log in the combined format to standard output, "
+        "the same log for the same arguments: the shipped sample and the benchmark's large logs.")
+    ap.add_argument("--lines", type=int, metavar="N", help="write N lines (this or --bytes)")
+    ap.add_argument("--bytes", type=int, metavar="N", help="write lines until N bytes or more are written")
+    ap.add_argument("--bad", type=float, default=2.0, metavar="PERCENT", help="percent of malformed lines (2)")
+    ap.add_argument("--seed", type=int, default=1, metavar="S",
+                    help="the seed of the random choices (1); another gives another log")
     a = ap.parse_args()
     if (a.lines is None) == (a.bytes is None):
         ap.error("give either --lines or --bytes")
