@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
     std::string self = !names.empty() ? shown(names[0].c_str()) : "zettrik";
     say("FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n"
         "\t%s <quelle.log> <ziel.csv>\n"
-        "\t%s <quelle.log> <ziel.xlsx|ziel.sqlite>\n"
+        "\t%s <quelle.log> <ziel.xlsx|ziel.sqlite|ziel.db>\n"
         "\t%s\n",
         self.c_str(), self.c_str(), MANUAL);
     return 0;

@@ -170,6 +170,42 @@ def written(value, dates):
     return "" if value is None else str(value)
 
 
+class Named(Case):
+    def test_a_csv_named_as_another_spreadsheet_is_what_the_readme_says(self):
+        # The CSV under that name, as the README says, and Calc's handling
+        # of it: a .xls opened as text, every line in one column; a .ods
+        # or .xlsm refused.
+        import csv
+        import html
+        sample = os.path.join(self.dir, "access.csv")
+        for name in ("a.xls", "a.ods", "a.xlsm"):
+            subprocess.run([PROGRAM, os.path.join(ROOT, "examples", "access.log"), name],
+                           cwd=self.dir, check=True, stdout=subprocess.DEVNULL)
+            with open(os.path.join(self.dir, name), "rb") as f, open(sample, "rb") as g:
+                self.assertEqual(g.read(), f.read(), name)
+            out = os.path.join(self.dir, "out-" + name)
+            subprocess.run(["soffice", "--headless", "--convert-to", "html", "--outdir", out, name],
+                           cwd=self.dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=300, env=GERMAN)
+            made = os.path.join(out, "a.html")
+            self.assertEqual(name == "a.xls", os.path.exists(made), name)
+        with open(os.path.join(self.dir, "out-a.xls", "a.html"), encoding="utf-8") as f:
+            first = re.search(r"<tr.*?</tr>", f.read(), re.S).group(0)
+        shown = [html.unescape(re.sub(r"<[^>]*>", "", c)).strip()
+                 for c in re.findall(r"<td.*?</td>", first, re.S)]
+        with open(sample, "rb") as f:
+            self.assertEqual(f.readline().rstrip(b"\n").decode(), shown[0])
+        # Gnumeric splits it at separators of its own guessing: not at the
+        # semicolons alone.
+        if shutil.which("ssconvert"):
+            subprocess.run(["ssconvert", "a.xls", "gnumeric.csv"], cwd=self.dir, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            with open(os.path.join(self.dir, "gnumeric.csv"), encoding="utf-8", errors="replace") as f:
+                first = next(csv.reader(f))
+            self.assertNotEqual([field.decode(errors="replace") for field in ROWS[0]], first)
+            self.assertGreater(len(first), 1)
+
+
 class OtherReaders(Case):
     """The sample's workbook in readers that need every row and cell to
     carry its reference: Gnumeric (whose own workbook of it openpyxl reads)
@@ -229,7 +265,10 @@ class Sqlite(Case):
 
     def test_the_documented_queries_read_the_database(self):
         # The sample into a database, and the README's queries and its
-        # pandas line on it, against the rows stated once more.
+        # pandas lines on it, against the rows stated once more; the
+        # manuals give no query that is not run here. The sample's first
+        # hour is the last of the year before in UTC, so that the days of
+        # the server's clock and of UTC differ.
         import collections
         import datetime
         with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
@@ -239,39 +278,81 @@ class Sqlite(Case):
         section = README[README.index("**More than a million rows.**"):README.index("    sqlite3 zugriffe.db")]
         queries = re.findall(r"^    (SELECT .*;)$", section, re.M)
         index = re.search(r"`(CREATE INDEX [^`]*;)`", section).group(1)
-        self.assertEqual(3, len(queries))
+        self.assertEqual(7, len(queries))
+        if shutil.which("groff"):
+            for page in ("zettrik.1", "zettrik.de.1"):
+                given = set(re.findall(r"SELECT [^;\"]*;", " ".join(rendered(page).split())))
+                self.assertGreater(len(given), 5, page)
+                self.assertEqual(set(), given - set(queries), page)
 
         def text(v):
             return v.decode() if isinstance(v, bytes) else str(v)
 
-        def utc(zeit):
+        def utc(zeit, form):
             try:
                 t = datetime.datetime.fromisoformat(zeit)
             except ValueError:
                 return ""
-            return "%02d" % t.astimezone(datetime.timezone.utc).hour
+            return t.astimezone(datetime.timezone.utc).strftime(form)
+        numbers = [r[7] for r in want if isinstance(r[7], int)]
+        self.assertLess(len(numbers), len(want))  # some bytes are "-"
         expected = [collections.Counter(text(r[6]) for r in want),
                     collections.Counter(text(r[4])[11:13] for r in want),
-                    collections.Counter(utc(text(r[4])) for r in want)]
+                    collections.Counter(utc(text(r[4]), "%H") for r in want),
+                    collections.Counter(text(r[4])[:10] for r in want),
+                    collections.Counter(utc(text(r[4]), "%Y-%m-%d") for r in want),
+                    "%r\n" % float(sum(numbers)), "%d\n" % sum(numbers)]
         self.assertNotEqual(expected[1], expected[2])  # the offsets count in UTC
+        self.assertNotEqual(expected[3], expected[4])  # and so do the days
         for query, counts in zip([index] + queries, [None] + expected):
             p = subprocess.run(["sqlite3", "-batch", "zugriffe.sqlite", query], cwd=self.dir,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=True)
             self.assertEqual("", p.stderr, query)
-            if counts is not None:
+            if isinstance(counts, str):
+                self.assertEqual(counts, p.stdout, query)
+            elif counts is not None:
                 got = collections.Counter({k: int(n) for k, n in
                                            (line.rsplit("|", 1) for line in p.stdout.splitlines())})
                 self.assertEqual(counts, got, query)
+        # What the README says of sum(): a floating-point number here.
+        p = subprocess.run(["sqlite3", "-batch", "zugriffe.sqlite", "SELECT sum(bytes) FROM zugriffe;"],
+                           cwd=self.dir, stdout=subprocess.PIPE, text=True, check=True)
+        self.assertEqual(expected[5], p.stdout)
         line = re.search(r"`(pandas\.read_sql\([^`]*\))`", section).group(1)
         try:
             import pandas  # noqa: F401
         except ImportError:
             self.skipTest("needs python3-pandas for the README's pandas line")
         p = subprocess.run([sys.executable, "-c", "import pandas, sqlite3\nf = %s\n"
-                            "print(len(f), list(f.columns))" % line], cwd=self.dir,
-                           stdout=subprocess.PIPE, text=True, check=True)
+                            "print(len(f), list(f.columns))\nprint(list(f['benutzer']))" % line],
+                           cwd=self.dir, stdout=subprocess.PIPE, text=True, check=True)
         self.assertEqual("%d ['zeile', 'adresse', 'identitaet', 'benutzer', 'zeit', 'anfrage', "
-                         "'status', 'bytes', 'verweis', 'browser']\n" % len(want), p.stdout)
+                         "'status', 'bytes', 'verweis', 'browser']\n%r\n"
+                         % (len(want), [text(r[3]) for r in want]), p.stdout)
+        # The recipe's table names its columns as the target does.
+        made = re.search(r"CREATE TABLE zugriffe \((.*)\);", "\n".join(SQLITE)).group(1)
+        self.assertEqual("adresse, identitaet, benutzer, zeit, anfrage, status, bytes, verweis, browser", made)
+        # The workbook read by pandas: every line, the one with a;b split right.
+        line = re.search(r"`(pandas\.read_excel\([^`]*\))`", README).group(1)
+        subprocess.run([PROGRAM, os.path.join(ROOT, "examples", "access.log"), "zugriffe.xlsx"],
+                       cwd=self.dir, check=True, stdout=subprocess.DEVNULL)
+        p = subprocess.run([sys.executable, "-c", "import pandas\nf = %s\n"
+                            "print(len(f), list(f['Benutzer']))" % line],
+                           cwd=self.dir, stdout=subprocess.PIPE, text=True, check=True)
+        self.assertEqual("%d %r\n" % (len(want), [text(r[3]) for r in want]), p.stdout)
+
+    def test_a_zero_byte_is_kept_and_the_shell_cuts_it(self):
+        # As the README says: stored whole; sqlite3 shows the text up to the
+        # zero byte, and length() counts up to it too.
+        line = b'1.2.3.4 - - [07/Dec/2026:10:00:00 +0100] "GET / HTTP/1.0" 200 5 "-" "A\0B"\n'
+        with open(os.path.join(self.dir, "nul.log"), "wb") as f:
+            f.write(line)
+        subprocess.run([PROGRAM, "nul.log", "nul.db"], cwd=self.dir, check=True,
+                       stdout=subprocess.DEVNULL)
+        p = subprocess.run(["sqlite3", "-batch", "nul.db", "SELECT browser, length(browser), "
+                            "length(CAST(browser AS BLOB)) FROM zugriffe;"], cwd=self.dir,
+                           stdout=subprocess.PIPE, check=True)
+        self.assertEqual(b"A|1|3\n", p.stdout)
 
 
 class Pandas(Case):

@@ -53,7 +53,7 @@ BANNER = re.compile(rb"Zettrik - EXPERIMENTELLE Version \(Build [A-Z][a-z]{2} [ 
                     rb"[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\r?\nZettrik " + re.escape(VERSION) +
                     rb" - Freie Software, MIT-Lizenz, OHNE JEDE GEWAEHRLEISTUNG\.\r?\n")
 USAGE = "FEHLER:\tAufruf mit Parametern 'Quelldatei' (Logfile) und 'Zieldatei' (CSV-Datei)\n" \
-        "\t%s <quelle.log> <ziel.csv>\n\t%s <quelle.log> <ziel.xlsx|ziel.sqlite>\n" + \
+        "\t%s <quelle.log> <ziel.csv>\n\t%s <quelle.log> <ziel.xlsx|ziel.sqlite|ziel.db>\n" + \
         ("\tAnleitung: zettrik.html neben zettrik.exe\n" if WINDOWS else "\tAnleitung: man zettrik\n")
 START = "Konvertiere Logfile '%s' nach CSV-Datei '%s':\n\n"
 SUMMARY = "Fehlerhafte Logfile-Zeilen: %d !!!\n"
@@ -1714,11 +1714,10 @@ class Surroundings(Case):
                                timeout=60)
         self.assertEqual(b"", found.stdout)
         for name, log in logs.items():
-            base = name[:-len(".log")]
             want, faulty = reference(log)
-            self.assertEqual(want, self.read(base + ".csv"), name)
-            self.assertEqual(self.converted(log.count(b"\n"), faulty, name, base + ".csv"),
-                             after_banner(self.read(base + ".txt")), name)
+            self.assertEqual(want, self.read(name + ".csv"), name)
+            self.assertEqual(self.converted(log.count(b"\n"), faulty, name, name + ".csv"),
+                             after_banner(self.read(name + ".txt")), name)
 
     @unittest.skipUnless(POSIX and all(shutil.which(t) for t in ("parallel", "rsync", "ssh", "ssh-keygen"))
                          and os.path.exists("/usr/sbin/sshd"),
@@ -1769,11 +1768,10 @@ class Surroundings(Case):
         subprocess.run(["sh", "-c", line.replace("host1,host2", "'%s'" % login)], cwd=self.dir,
                        check=True, timeout=300, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for name, log in logs.items():
-            base = name[:-len(".log")]
             want, faulty = reference(log)
-            self.assertEqual(want, self.read(base + ".csv"), name)
-            self.assertEqual(self.converted(log.count(b"\n"), faulty, name, base + ".csv"),
-                             after_banner(self.read(base + ".txt")), name)
+            self.assertEqual(want, self.read(name + ".csv"), name)
+            self.assertEqual(self.converted(log.count(b"\n"), faulty, name, name + ".csv"),
+                             after_banner(self.read(name + ".txt")), name)
 
     @unittest.skipUnless(POSIX, "descriptors of this system")
     def test_closed_standard_descriptors_do_not_become_the_target(self):

@@ -19,7 +19,9 @@ for example in (
         "FEHLER:\\tKann Zieldatei '...' (CSV-Datei) nicht schreiben!",
         "FEHLER:\\tZieldatei '...' (CSV-Datei) ist die Quelldatei '...' (Logfile)!",
         "FEHLER:\\tZieldatei '...' (CSV-Datei) ist die Standardausgabe!",
-        "SELECT strftime('%H', zeit) AS utc, count(*) FROM zugriffe GROUP BY utc;"):
+        "SELECT strftime('%H', zeit) AS utc, count(*) FROM zugriffe GROUP BY utc;",
+        "SELECT substr(zeit, 1, 10) AS tag, count(*) FROM zugriffe GROUP BY tag;",
+        "SELECT sum(bytes) FROM zugriffe WHERE typeof(bytes) = 'integer';"):
     if example not in text:
         sys.exit("%s: missing from the manual, or not as the program writes it: %s" % (sys.argv[1], example))
 if re.search("[\u2018\u2019]", text):
