@@ -19,7 +19,6 @@
 // measured with bench/bench.py.
 #include <errno.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include "files.h"
 #include "output.h"
@@ -150,13 +149,6 @@ static void makecsv(void* part, block* b) {
   gather(c, run, (size_t)(line - run));
 }
 
-// What the buffer holds, written.
-static void drain(csvfile* f) {
-  if (f->held > 0 && !failed(f->why))
-    putout(f->file, f->buf, f->held, &f->why);
-  f->held = 0;
-}
-
 // Writes the block's runs; only the worker that holds the turn calls it.
 // After a failure nothing more is written: the first failure is the one
 // told, and the file is not whole whatever follows. False from then on.
@@ -173,16 +165,8 @@ static bool writecsv(void* state, void* part) {
   size_t left = c->count;
   while (left > 0 && !failed(f->why)) {
 #ifdef _WIN32
-    const char* p = (const char*)runs->iov_base;
-    size_t n = runs->iov_len;
-    if (f->buf && f->held + n > CSVBUF)
-      drain(f);
-    if (f->buf && n <= CSVBUF) {
-      memcpy(f->buf + f->held, p, n);
-      f->held += n;
-    } else {
-      putout(f->file, p, n, &f->why);
-    }
+    bufferout(f->file, f->buf, CSVBUF, &f->held, (const char*)runs->iov_base, runs->iov_len,
+              &f->why);
     runs++;
     left--;
 #else
@@ -214,7 +198,7 @@ static bool writecsv(void* state, void* part) {
 static bool endcsv(void* state, cause* why) {
   csvfile* f = (csvfile*)state;
   // A full disk may show only here, in the write of the last buffer.
-  drain(f);
+  flushout(f->file, f->buf, &f->held, &f->why);
   if (fclose(f->file) != 0)
     note(&f->why, fromerrno(errno));
   free(f->buf);

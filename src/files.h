@@ -5,6 +5,7 @@
 #define ZETTRIK_FILES_H
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -60,6 +61,32 @@ FILE* openread(const pathchar* path, cause* why);
 // a write failed: with the system's own error, errno on POSIX, the
 // Windows error on Windows.
 bool putout(FILE* f, const char* p, size_t n, cause* why);
+
+// Writes what the buffer buf holds (*held bytes) with putout(), and empties
+// it. Nothing is written after a failure: the file is not whole whatever
+// follows, and the first failure is the one told.
+inline void flushout(FILE* f, char* buf, size_t* held, cause* why) {
+  if (*held > 0 && !failed(*why))
+    putout(f, buf, *held, why);
+  *held = 0;
+}
+
+// Writes the n bytes at p through the buffer buf of room bytes, so that
+// small pieces go out in few large writes: gathered while they fit, the
+// buffer written first where they do not, a piece larger than the buffer
+// written as it is. Without a buffer (nullptr) every piece is written as
+// it comes.
+inline void bufferout(FILE* f, char* buf, size_t room, size_t* held, const char* p, size_t n,
+                      cause* why) {
+  if (buf && *held + n > room)
+    flushout(f, buf, held, why);
+  if (buf && n <= room) {
+    memcpy(buf + *held, p, n);
+    *held += n;
+  } else if (!failed(*why)) {
+    putout(f, p, n, why);
+  }
+}
 
 // Opens the CSV file for writing, creating it if it is missing, locks it
 // against a second run and empties it, unless it is the log (log, or where

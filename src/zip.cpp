@@ -1,8 +1,6 @@
 // The zip container (zip.h).
 #include "zip.h"
 
-#include <string.h>
-
 #include "files.h"
 #include "pack.h"
 
@@ -12,24 +10,9 @@ static std::string& le(std::string& s, uint64_t v, int bytes) {
   return s;
 }
 
-// After a failure nothing more is written: the file is not whole whatever
-// follows, and the first failure is the one told.
-static void drain(zipfile* z) {
-  if (z->held > 0 && !failed(z->why))
-    putout(z->file, z->buf, z->held, &z->why);
-  z->held = 0;
-}
-
 static void put(zipfile* z, const char* p, size_t n) {
   z->offset += n;
-  if (z->buf && z->held + n > ZIPBUF)
-    drain(z);
-  if (z->buf && n <= ZIPBUF) {
-    memcpy(z->buf + z->held, p, n);
-    z->held += n;
-  } else if (!failed(z->why)) {
-    putout(z->file, p, n, &z->why);
-  }
+  bufferout(z->file, z->buf, ZIPBUF, &z->held, p, n, &z->why);
 }
 
 static void put(zipfile* z, const std::string& s) {
@@ -178,5 +161,5 @@ void enddirectory(zipfile* z) {
   le(s, start >= LARGE ? LARGE : start, 4);
   le(s, 0, 2);
   put(z, s);
-  drain(z);
+  flushout(z->file, z->buf, &z->held, &z->why);
 }
