@@ -1126,12 +1126,26 @@ class Terminal(Case):
     there, so the summary is finally printed over the last frame."""
 
     @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
-    def test_every_frame_is_followed_by_a_return_to_column_0(self):
+    def test_each_block_draws_its_last_frame_at_column_0(self):
+        # The frames a block would draw before its last are overwritten
+        # before anyone sees them: only the last reaches the terminal, and
+        # the index has advanced once a line, as a frame a line leaves it.
         self.write("a.log", (GOOD * 3 + BAD) * 25)
         shown = onpty(["a.log", "a.csv"], self.dir)
-        spun = b"".join(bytes([f]) + b"\r" for f in frames(100))
+        spun = frames(100)[-1:] + b"\r"
         self.assertEqual((START % ("a.log", "a.csv")).encode().replace(b"\n", b"\r\n") + spun +
                          (SUMMARY % 25).encode().replace(b"\n", b"\r\n"), shown)
+        # A log of 100 MB, a hundred blocks and more: a frame and a return
+        # for each, where a frame a line would send 2.6 MB to draw.
+        lines = 100 * 10**6 // len(GOOD) // 4 * 4 + 3
+        self.write("b.log", GOOD * lines)
+        shown = onpty(["b.log", "b.csv"], self.dir)
+        self.assertLess(len(shown), 65536)
+        summary = (SUMMARY % 0).encode().replace(b"\n", b"\r\n")
+        self.assertTrue(shown.endswith(frames(lines)[-1:] + b"\r" + summary), shown[-200:])
+        start = (START % ("b.log", "b.csv")).encode().replace(b"\n", b"\r\n")
+        self.assertTrue(shown.startswith(start))
+        self.assertEqual(set(b"\\|/-\r"), set(shown[len(start):-len(summary)]))
 
     @unittest.skipUnless(POSIX, "a pseudo-terminal of this system")
     def test_each_frame_shows_before_the_next_line_comes(self):
