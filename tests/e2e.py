@@ -1136,7 +1136,7 @@ class Terminal(Case):
         self.assertEqual((START % ("a.log", "a.csv")).encode().replace(b"\n", b"\r\n") + spun +
                          (SUMMARY % 25).encode().replace(b"\n", b"\r\n"), shown)
         # A log of 100 MB, a hundred blocks and more: a frame and a return
-        # for each, where a frame a line would send 2.6 MB to draw.
+        # for each, where a frame a line sent 1.9 MB to draw.
         lines = 100 * 10**6 // len(GOOD) // 4 * 4 + 3
         self.write("b.log", GOOD * lines)
         shown = onpty(["b.log", "b.csv"], self.dir)
