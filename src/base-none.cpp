@@ -11,4 +11,4 @@ static void* openbase(FILE* file, const char*, cause* why) {
 static const char* const suffixes[] = {".sqlite", ".sqlite3", ".db", nullptr};
 
 const sink tobase = {"database", suffixes, openbase, nullptr, nullptr,
-                     nullptr,    nullptr,  nullptr,  nullptr, true};
+                     nullptr,    nullptr,  nullptr,  true};

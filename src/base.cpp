@@ -55,7 +55,7 @@
 // A row's values: its key, the numbers, and each other field's text as a
 // piece of the part's text.
 struct record {
-  int64_t line;
+  int64_t line;             // in the block, from 1
   int64_t numbers[2];       // Status and Bytes, where integer says so
   uint32_t at[FIELDS];      // the start of a field's text
   uint32_t length[FIELDS];  // and its bytes
@@ -63,9 +63,9 @@ struct record {
 };
 
 struct basepart {
-  rowset rows;     // the block's rows
-  int64_t before;  // the lines of the log before the block
-  size_t bytes;    // of the log, in the block
+  rowset rows;    // the block's rows
+  int64_t lines;  // of the log, in the block
+  size_t bytes;   // of the log, in the block
   buffer text;
   buffer records;  // of record
   size_t count;
@@ -78,7 +78,7 @@ struct database {
   FILE* file;  // the run's own handle on the file it checked, kept to the end
   sqlite3* db;
   sqlite3_stmt* insert;
-  int64_t lines;           // of the log, counted so far in the reading turns
+  int64_t lines;           // of the log, in the blocks written so far
   int64_t uncommitted;     // bytes of the log inserted since the last commit
   timer::time_point last;  // of the last commit
   cause why;               // the first failure
@@ -282,16 +282,6 @@ static void* newbasepart() {
   return p;
 }
 
-// In the reading turn: the block's rows, and the lines before it.
-static void takebase(void* state, void* part, block* b) {
-  database* d = (database*)state;
-  basepart* p = (basepart*)part;
-  p->before = d->lines;
-  p->bytes = (size_t)(b->end - b->start);
-  tabulate(&p->rows, b->start, b->end, nullptr, &b->lines, &b->faulty);
-  d->lines += b->lines;
-}
-
 static int64_t integer(const unsigned char* p, const unsigned char* end) {
   int64_t v = 0;
   for (; p < end; p++)
@@ -328,14 +318,19 @@ static bool values(basepart* p, int64_t line, const row& r) {
   return true;
 }
 
-// Alone: the values of the block's rows, a row's key its line's number.
-static void makebase(void* part, block*) {
+// Alone: the block's rows and their values, a row's key its line's number
+// in the block. Only the writing turn knows the lines before it, and adds
+// them.
+static void makebase(void*, void* part, block* b) {
   basepart* p = (basepart*)part;
+  p->bytes = (size_t)(b->end - b->start);
+  tabulate(&p->rows, b->start, b->end, nullptr, &b->lines, &b->faulty);
+  p->lines = b->lines;
   p->text.used = p->records.used = p->count = 0;
   p->failed = false;
   const row* rows = p->rows.rows;
   for (size_t i = 0; i < p->rows.count && !p->failed; i++)
-    p->failed = !values(p, p->before + rows[i].place + 1, rows[i]);
+    p->failed = !values(p, rows[i].place + 1, rows[i]);
 }
 
 // In the writing turn: the inserts. This loop is the database's time:
@@ -349,7 +344,7 @@ static bool insertbase(void* state, void* part) {
   sqlite3_stmt* s = d->insert;
   const record* v = (const record*)p->records.data;
   for (size_t k = 0; k < p->count; k++, v++) {
-    sqlite3_bind_int64(s, 1, v->line);
+    sqlite3_bind_int64(s, 1, d->lines + v->line);
     for (int i = 0; i < FIELDS; i++) {
       if (v->integer[i])
         sqlite3_bind_int64(s, i + 2, v->numbers[i - STATUS]);
@@ -363,6 +358,7 @@ static bool insertbase(void* state, void* part) {
     if (rc != SQLITE_DONE)
       return false;
   }
+  d->lines += p->lines;
   // A step of the load, committed: what a killed run leaves.
   d->uncommitted += (int64_t)p->bytes;
   if (d->uncommitted >= STEP || timer::now() - d->last >= PAUSE) {
@@ -395,5 +391,5 @@ static bool endbase(void* state, cause* why) {
 
 static const char* const suffixes[] = {".sqlite", ".sqlite3", ".db", nullptr};
 
-const sink tobase = {"database", suffixes, openbase,   newbasepart, freebasepart,
-                     takebase,   makebase, insertbase, endbase,     true};
+const sink tobase = {"database", suffixes,   openbase, newbasepart, freebasepart,
+                     makebase,   insertbase, endbase,  true};

@@ -14,9 +14,11 @@
 //   fetch()     holds `reading` for the whole read, a read that may wait
 //               on a pipe: takes the line that the block before cut from
 //               `carry`, reads, finds the last line feed, leaves the line
-//               cut there in `carry`; then the output's take()
-//   make()      alone: the output's work on the block (the scan, cells,
-//               values), with no lock and no wait
+//               cut there in `carry`, and numbers the block
+//   make()      the output's work on the block (the scan, rows, cells,
+//               values), while the other worker makes its own; no lock,
+//               but for a wait as short as the other's scan where the
+//               output must know the rows before (output.h)
 //   writeturn() waits for the block's turn (`turn`), the output writes the
 //               block, spin() draws its frames, and the turn passes on
 //
@@ -50,8 +52,7 @@ static_assert(HEAD + BLOCK <= MOST, "the outputs make room for MOST bytes of a b
 struct shared {
   input* in;
   output* out;
-  // Held for the whole read of a block and its take(); guards everything
-  // down to blocks.
+  // Held for the whole read of a block; guards everything down to blocks.
   std::mutex reading;
   bool ended;      // the log has ended, reading failed, or the output did
   char* carry;     // the start of the line that the last block cut, LONGEST bytes
@@ -133,7 +134,7 @@ static void work(worker* w) {
   while (fetch(s, w, &b)) {
     if (w->spare != nullptr && b.number >= 1)
       startspare(w);
-    s->out->kind->make(w->part, &b);
+    s->out->kind->make(s->out->state, w->part, &b);
     writeturn(s, w, &b);
   }
 }
@@ -154,7 +155,7 @@ static void startspare(worker* w) {
 
 // Waits for the turn to read, then reads the next block into the worker's
 // buffer after the line that the block before cut, sets b to the whole
-// lines there and lets the output take it. Returns false at the end of the
+// lines there and numbers it. Returns false at the end of the
 // log, or when reading failed (the input's cause says so).
 static bool fetch(shared* s, worker* w, block* b) {
   std::lock_guard<std::mutex> alone(s->reading);
@@ -223,8 +224,6 @@ static bool fetch(shared* s, worker* w, block* b) {
     return false;
   }
   b->number = s->blocks++;
-  if (s->out->kind->take)
-    s->out->kind->take(s->out->state, w->part, b);
   return true;
 }
 

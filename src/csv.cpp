@@ -117,7 +117,7 @@ static void gather(csvpart* c, const char* p, size_t n) {
     c->runs[c->count++] = iovec{(void*)p, n};
 }
 
-static void makecsv(void* part, block* b) {
+static void makecsv(void*, void* part, block* b) {
   csvpart* c = (csvpart*)part;
   ending* ends = c->ends;
   c->count = 0;
@@ -210,5 +210,5 @@ static bool endcsv(void* state, cause* why) {
 
 static const char* const none[] = {nullptr};
 
-const sink tocsv = {"csv",   none,    opencsv,  newcsvpart, freecsvpart,
-                    nullptr, makecsv, writecsv, endcsv,     false};
+const sink tocsv = {"csv",   none,     opencsv, newcsvpart, freecsvpart,
+                    makecsv, writecsv, endcsv,  false};

@@ -5,13 +5,16 @@
 // the target is opened; the conversion then drives it without knowing
 // which it is.
 //
-// Every block of the log goes through three phases:
+// Every block of the log, once the conversion has read it in its reading
+// turn, goes through two phases of the output's:
 //
-//   take()   in the reading turn, in the order of the blocks, right after
-//            the block is read: what must know the blocks before (where a
-//            table's rows stand); most entries do nothing here
-//   make()   alone, on the worker's own thread, while the other worker
-//            makes its own block: the work
+//   make()   on the worker's own thread, while the other worker makes its
+//            own block: the work, the scan and the rows too, so that both
+//            workers make rows at once. Where that work must know the
+//            blocks before (where a table's rows stand), it waits here only
+//            for the block before to count its own rows, which that block
+//            does first (sheets.cpp); or it leaves the numbers to write()
+//            (base.cpp)
 //   write()  in the writing turn, in the order of the blocks
 //
 // A failure of writing is noted in the entry's own cause and told by end().
@@ -34,7 +37,7 @@ struct block {
   int64_t number;  // in the order of the log, from 0
   char* start;     // its first line
   char* end;       // the byte after its last line feed
-  int64_t lines;   // complete lines, counted by take() or make()
+  int64_t lines;   // complete lines, counted by make()
   int64_t faulty;  // rejected lines among them
 };
 
@@ -50,8 +53,7 @@ struct sink {
   void* (*open)(FILE* file, const char* path, cause* why);
   void* (*newpart)();
   void (*freepart)(void* part);
-  void (*take)(void* state, void* part, block* b);  // nullptr: nothing to take
-  void (*make)(void* part, block* b);
+  void (*make)(void* state, void* part, block* b);
   // false once the output has failed: nothing more is worth reading
   bool (*write)(void* state, void* part);
   // Ends the output, closes its file and releases it: false, with *why

@@ -9,14 +9,16 @@
 //
 // A sheet holds PERSHEET rows below its header row; past them the next
 // sheet begins. Each worker makes and deflates the rows of its own blocks
-// (pack.h), and the blocks are written in their order: in its reading turn
-// a block's rows are counted, so that it knows where its rows stand; the
-// rows are made alone; and in the writing turn the deflated pieces go into
-// the container, each sheet's pieces one deflate stream.
+// (pack.h), both at once, and the blocks are written in their order: a
+// block's rows are counted first, so that the block after knows where its
+// own rows stand; then they are made; and in the writing turn the deflated
+// pieces go into the container, each sheet's pieces one deflate stream.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -125,10 +127,69 @@ static void append(sheetpart* p, const std::string& xml) {
   }
 }
 
-// Makes the block's rows, alone: their XML, deflated; where the rows cross
-// into a new sheet, the end of one sheet and the start of the next.
-static void makebook(void* part, block*) {
+// --- The workbook ------------------------------------------------------------
+
+struct workbook {
+  zipfile zip;
+  // Guards rows and blocks; counted tells that blocks moved on.
+  std::mutex counting;
+  std::condition_variable counted;
+  int64_t rows;    // in the blocks counted so far
+  int64_t blocks;  // counted so far, in the order of the log
+  int sheets;      // begun
+  bool open;       // the last sheet's entry takes more data
+  packer* pk;      // for the ends of sheets, in the writer's turn
+  bool failed;     // a part could not be made whole: the workbook is not
+};
+
+static void* openbook(FILE* file, const char*, cause* why) {
+  void* room = malloc(sizeof(workbook));
+  workbook* b = room ? new (room) workbook() : nullptr;
+  if (b == nullptr) {
+    note(why, because(NOMEMORY));
+    fclose(file);
+    return nullptr;
+  }
+  b->zip.file = file;
+  b->zip.why = because(NONE);
+  b->zip.offset = 0;
+  b->zip.buf = (char*)malloc(ZIPBUF);  // without it, slower
+  b->zip.held = 0;
+  b->rows = b->blocks = 0;
+  b->sheets = 0;
+  b->open = b->failed = false;
+  b->pk = newpacker();
+  if (b->pk == nullptr) {
+    note(why, because(NOMEMORY));
+    fclose(file);
+    b->~workbook();
+    free(b);
+    return nullptr;
+  }
+  return b;
+}
+
+// Makes the block's rows, on the worker's own thread: counts them, learns
+// where they stand from the block before, and makes their XML, deflated;
+// where the rows cross into a new sheet, the end of one sheet and the start
+// of the next. A line with a field longer than a cell holds is rejected
+// too.
+static void makebook(void* state, void* part, block* blk) {
+  workbook* b = (workbook*)state;
   sheetpart* p = (sheetpart*)part;
+  tabulate(&p->rows, blk->start, blk->end, fits, &blk->lines, &blk->faulty);
+  // The rows of the blocks before are known once the block before has
+  // counted its own, which it does first of all: the wait is at most the
+  // other worker's tabulate(), and both scan at once. Every block read is
+  // made, so every block counts in its turn.
+  {
+    std::unique_lock<std::mutex> hold(b->counting);
+    b->counted.wait(hold, [&] { return b->blocks == blk->number; });
+    p->first = b->rows;
+    b->rows += (int64_t)p->rows.count;
+    b->blocks++;
+  }
+  b->counted.notify_all();
   p->packed.used = 0;
   p->xml.used = 0;
   p->segments.clear();
@@ -155,54 +216,6 @@ static void makebook(void* part, block*) {
   }
   if (!p->segments.empty())
     drain(p, FLUSHED);
-}
-
-// --- The workbook ------------------------------------------------------------
-
-struct workbook {
-  zipfile zip;
-  int64_t rows;  // counted so far, in the reading turns
-  int sheets;    // begun
-  bool open;     // the last sheet's entry takes more data
-  packer* pk;    // for the ends of sheets, in the writer's turn
-  bool failed;   // a part could not be made whole: the workbook is not
-};
-
-static void* openbook(FILE* file, const char*, cause* why) {
-  void* room = malloc(sizeof(workbook));
-  workbook* b = room ? new (room) workbook() : nullptr;
-  if (b == nullptr) {
-    note(why, because(NOMEMORY));
-    fclose(file);
-    return nullptr;
-  }
-  b->zip.file = file;
-  b->zip.why = because(NONE);
-  b->zip.offset = 0;
-  b->zip.buf = (char*)malloc(ZIPBUF);  // without it, slower
-  b->zip.held = 0;
-  b->rows = 0;
-  b->sheets = 0;
-  b->open = b->failed = false;
-  b->pk = newpacker();
-  if (b->pk == nullptr) {
-    note(why, because(NOMEMORY));
-    fclose(file);
-    b->~workbook();
-    free(b);
-    return nullptr;
-  }
-  return b;
-}
-
-// In the reading turn: the block's rows, and where they stand. A line with
-// a field longer than a cell holds is rejected too.
-static void takebook(void* state, void* part, block* blk) {
-  workbook* b = (workbook*)state;
-  sheetpart* p = (sheetpart*)part;
-  tabulate(&p->rows, blk->start, blk->end, fits, &blk->lines, &blk->faulty);
-  p->first = b->rows;
-  b->rows += (int64_t)p->rows.count;
 }
 
 // Begins the entry of the next sheet.
@@ -344,5 +357,5 @@ static bool endbook(void* state, cause* why) {
 
 static const char* const suffixes[] = {".xlsx", nullptr};
 
-const sink tobook = {"workbook", suffixes, openbook,  newbookpart, freebookpart,
-                     takebook,   makebook, writebook, endbook,     false};
+const sink tobook = {"workbook", suffixes,  openbook, newbookpart, freebookpart,
+                     makebook,   writebook, endbook,  false};
