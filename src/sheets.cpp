@@ -78,7 +78,7 @@ struct sheetpart {
   rowset rows;    // the block's rows
   int64_t first;  // the number (from 0) of its first row in the workbook
   packer* pk;
-  timetext time;  // the last time written, and its text
+  lastrow last;   // the last row written: its time and number as text
   buffer xml;     // XML not deflated yet
   buffer packed;  // the deflated pieces of the block
   std::vector<segment> segments;
@@ -209,7 +209,7 @@ static void makebook(void* state, void* part, block* blk) {
       if (starts)
         append(p, prologue(p->segments.back().sheet));
     }
-    p->failed |= !addrow(&p->xml, *r, number % PERSHEET + 2, &p->time);  // below the header
+    p->failed |= !addrow(&p->xml, *r, number % PERSHEET + 2, &p->last);  // below the header
     if (p->xml.used >= CHUNK)
       drain(p, MORE);
     number++;

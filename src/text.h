@@ -38,9 +38,23 @@ struct timetext {
   size_t length;  // 0 at first
 };
 
+// The last row's number and its digits, which the next row's are counted
+// up from.
+struct rownumber {
+  int64_t place;
+  char digits[8];  // room to store 8 at once
+  size_t n;        // 0 at first
+};
+
+// What a row leaves for the next to use, kept by the worker between rows.
+struct lastrow {
+  timetext time;
+  rownumber row;
+};
+
 // Appends the row to xml, numbered place (from 1) in its sheet; false where
 // there is no memory.
-bool addrow(buffer* xml, const row& r, int64_t place, timetext* c);
+bool addrow(buffer* xml, const row& r, int64_t place, lastrow* last);
 
 // The header row: the names of the columns, in bold (style 1).
 std::string headerrow();
