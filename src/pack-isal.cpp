@@ -1,5 +1,8 @@
-// Raw deflate with ISA-L, at its level 1: several times as fast as zlib's
-// fastest, so that two workers deflate as fast as they make the XML.
+// Raw deflate with ISA-L, at its level 2: several times as fast as zlib's
+// fastest, so that two workers deflate as fast as they make the XML. Level
+// 2, with its larger hash, made the benchmark's workbook 0.6% smaller than
+// level 1 and was no slower (within the spread of the runs, 2.63 against
+// 2.77 s of CPU for 500 MB).
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <stdlib.h>
@@ -10,7 +13,7 @@
 // cppcheck-suppress ctuOneDefinitionRuleViolation
 struct packer {
   isal_zstream z;
-  unsigned char level[ISAL_DEF_LVL1_DEFAULT];
+  unsigned char level[ISAL_DEF_LVL2_DEFAULT];
 };
 
 packer* newpacker() {
@@ -26,7 +29,7 @@ void freepacker(packer* p) {
 
 void restart(packer* p) {
   isal_deflate_init(&p->z);
-  p->z.level = 1;
+  p->z.level = 2;
   p->z.level_buf = p->level;
   p->z.level_buf_size = sizeof p->level;
 }
