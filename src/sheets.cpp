@@ -31,8 +31,14 @@
 // The rows a sheet holds below its header row; past them the next sheet.
 constexpr int64_t PERSHEET = 1048575;
 
-// The widths of the columns.
-static const int widths[COLUMNS] = {16, 10, 12, 19, 7, 50, 8, 10, 40, 60};
+// The widths of the columns, in widths of a digit of the workbook's font.
+// A spreadsheet without Calibri draws in a wider font, and where a date or
+// a number is wider than its column it shows ##### in its place: in
+// Gnumeric a date took 113 points where a width of 19 gave 100, and 23
+// gives 121. Adresse has room for an IPv6 address of eight full groups,
+// as clients' addresses are (39 characters, 236 points there, where 46
+// gives 241), and Zone for +0100.
+static const int widths[COLUMNS] = {46, 10, 12, 23, 8, 50, 8, 10, 40, 60};
 
 // The start of sheet number sheet (from 1): the frozen header row and the
 // widths of the columns. Only the first sheet is the one selected.

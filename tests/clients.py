@@ -160,8 +160,6 @@ class Calc(Case):
         self.assertEqual(kinds, [[c.data_type for c in row] for row in book.active.iter_rows()])
 
 
-@unittest.skipUnless(PROGRAM and shutil.which("ssconvert") and shutil.which("xlsx2csv") and openpyxl,
-                     "needs the program, gnumeric, xlsx2csv and openpyxl")
 def written(value, dates):
     """A cell's value as a reader writes it into a CSV file: a date in the
     given format, nothing for an empty cell."""
@@ -206,6 +204,9 @@ class Named(Case):
             self.assertGreater(len(first), 1)
 
 
+@unittest.skipUnless(PROGRAM and shutil.which("ssconvert") and shutil.which("xlsx2csv") and
+                     shutil.which("pdftotext") and openpyxl,
+                     "needs the program, gnumeric, xlsx2csv, pdftotext and openpyxl")
 class OtherReaders(Case):
     """The sample's workbook in readers that need every row and cell to
     carry its reference: Gnumeric (whose own workbook of it openpyxl reads)
@@ -232,6 +233,77 @@ class OtherReaders(Case):
             rows = list(csv.reader(f))
         self.assertEqual([[escaped(v) if isinstance(v, str) else written(v, "%Y/%m/%d %H:%M:%S")
                            for v in row] for row in self.want], rows)
+
+    def test_gnumeric_has_room_for_every_date_number_address_and_zone(self):
+        # Where a date or a number is wider than its column, Gnumeric shows
+        # #####; printed, it shows the value whole, beyond its column. So
+        # each value's box as printed is held to its column: the left edge
+        # where the header's text begins (text and the header are aligned
+        # left, dates and numbers right), the width as Gnumeric reads it
+        # back. Calibri is not installed: this is the font it falls back on.
+        # The sample, and an address of eight full groups, as clients' are.
+        import gzip
+        import html
+        with open(os.path.join(ROOT, "examples", "access.log"), "rb") as f:
+            log = f.read()
+        log += b"2a02:810d:4b3f:e200:a1b2:c3d4:e5f6:7890" + log[log.index(b" "):log.index(b"\n") + 1]
+        with open(os.path.join(self.dir, "wide.log"), "wb") as f:
+            f.write(log)
+        subprocess.run([PROGRAM, "wide.log", self.book], cwd=self.dir, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["ssconvert", self.book, "book.gnumeric"], cwd=self.dir, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        with gzip.open(os.path.join(self.dir, "book.gnumeric"), "rt", encoding="utf-8") as f:
+            widths = {int(n): float(w) for n, w in
+                      re.findall(r'<gnm:ColInfo No="(\d+)" Unit="([\d.]+)"', f.read())}
+        subprocess.run(["ssconvert", self.book, "book.pdf"], cwd=self.dir, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        boxes = subprocess.run(["pdftotext", "-bbox", "book.pdf", "-"], cwd=self.dir, check=True,
+                               stdout=subprocess.PIPE).stdout.decode("utf-8")
+        kinds = [("Zeit", r"\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d"), ("Zone", r"[+-]\d{4}"),
+                 ("Status", r"\d+"), ("Bytes", r"\d+"), ("Adresse", r"[\d.:a-f]+")]
+        seen = {name: 0 for name, _ in kinds}
+        wrong, heads = [], {}
+        for page in re.findall(r"<page.*?</page>", boxes, re.S):
+            words = [(float(x0), float(y0), float(x1), html.unescape(w)) for x0, y0, x1, w in
+                     re.findall(r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" '
+                                r'yMax="[\d.]+">([^<]*)<', page)]
+            # Printed down, then across: a page below the header's has the
+            # columns of the page above.
+            top = min(y for _, y, _, _ in words)
+            found = {w: x0 for x0, y, _, w in words if y == top and w in HEADER}
+            heads = found or heads
+            lines = {}
+            for x0, y, x1, w in sorted(words):
+                if not (found and y == top):
+                    lines.setdefault(y, []).append((x0, x1, w))
+            for line in lines.values():
+                # The date and its time are two words; a cell the next one.
+                cells, last = [], None
+                for x0, x1, w in line:
+                    if last and re.fullmatch(r"\d\d:\d\d:\d\d", w) and x0 - last[1] < 6:
+                        last = cells[-1] = (last[0], x1, last[2] + " " + w)
+                    else:
+                        last = (x0, x1, w)
+                        cells.append(last)
+                for name, form in kinds:
+                    if name not in heads:
+                        continue
+                    left = heads[name]
+                    right = left + widths[HEADER.index(name)]
+                    # A value of the column: the first on the line for the
+                    # address, else one of its form that ends in the column.
+                    mine = [c for c in cells if re.fullmatch(form, c[2]) and
+                            (c is cells[0] if name == "Adresse" else left < c[1] <= right)]
+                    for x0, x1, w in mine:
+                        seen[name] += 1
+                        if x0 < left - 0.5 or x1 > right:
+                            wrong.append((name, w, round(x1 - x0, 1), widths[HEADER.index(name)]))
+        self.assertEqual([], wrong)
+        # Each row's date and address looked at.
+        self.assertGreaterEqual(seen["Zeit"], len(self.want))
+        self.assertGreaterEqual(seen["Adresse"], len(self.want))
+        self.assertTrue(all(seen.values()), seen)
 
     def test_xlsx2csv_reads_every_cell(self):
         import csv
