@@ -67,7 +67,7 @@ bool named(const char* path, const char* suffix) {
 
 // Why an open of the name failed, from errno: a socket does not open, and
 // the system says of it what it says of a device that is not there.
-static cause failed(const char* path) {
+static cause whyfailed(const char* path) {
   int err = errno;
   struct stat st;
   return err == ENXIO && stat(path, &st) == 0 && S_ISSOCK(st.st_mode) ? because(UNIXSOCKET)
@@ -80,7 +80,7 @@ FILE* openread(const char* path, cause* why) {
   FILE* f = fopen(path, "rb");
   struct stat st;
   if (f == nullptr)
-    note(why, failed(path));
+    note(why, whyfailed(path));
   if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     fclose(f);
     f = nullptr;
@@ -167,7 +167,7 @@ int openwrite(const char* path, const char* logname, FILE* log, bool keep, FILE*
   if (fd < 0) {
     // A log that may not be written is still told as the log. Nothing is
     // emptied here, so a look by name is safe.
-    note(why, failed(path));
+    note(why, whyfailed(path));
     return known && stat(path, &st) == 0 && identical(st, lg) ? ISLOG : UNWRITABLE;
   }
   if (fd <= 2 || fstat(fd, &st) != 0) {

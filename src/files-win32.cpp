@@ -161,7 +161,7 @@ static bool folder(const wchar_t* path) {
 // Why a call of the system failed, from its last error; a folder does not
 // open as a file here, the system says "access denied" of it, and it is
 // told as the folder it is.
-static cause failed(const wchar_t* path, bool log) {
+static cause whyfailed(const wchar_t* path, bool log) {
   DWORD e = GetLastError();
   return e == ERROR_ACCESS_DENIED && folder(path) ? because(SYSTEM, EISDIR) : fromwindows(e, log);
 }
@@ -175,7 +175,7 @@ FILE* openread(const wchar_t* path, cause* why) {
   HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    note(why, failed(path, true));
+    note(why, whyfailed(path, true));
     return nullptr;
   }
   int fd = _open_osfhandle((intptr_t)h, _O_RDONLY | _O_BINARY);
@@ -281,7 +281,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep,
     // Not to be written, or written by another: it is still told as the log
     // or as standard output, opened once more without asking for any
     // access, so that nothing can be emptied.
-    note(why, failed(path, false));
+    note(why, whyfailed(path, false));
     h = CreateFileW(path, 0, all, nullptr, OPEN_EXISTING, 0, nullptr);
     verdict = identical(h, source) ? ISLOG : identical(h, out) ? ISSTDOUT : UNWRITABLE;
   } else if (identical(h, source)) {
@@ -294,7 +294,7 @@ int openwrite(const wchar_t* path, const wchar_t* logname, FILE* log, bool keep,
     note(why, because(NOTFILE));
     verdict = UNWRITABLE;
   } else if (!keep && GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {  // pointer at 0
-    note(why, failed(path, false));
+    note(why, whyfailed(path, false));
     verdict = UNWRITABLE;
   }
   if (mine != INVALID_HANDLE_VALUE)
