@@ -8,9 +8,6 @@
 #include "scan.h"
 #include "utf8.h"
 
-// The scan is given SLICE bytes at a time, and room to tell as many lines.
-constexpr size_t SLICE = 4096;
-
 // --- Bytes to text ---------------------------------------------------------
 
 // A log is bytes and a cell holds text. Valid UTF-8 is kept. Any other byte
@@ -67,7 +64,7 @@ char* unicode(char* out, const unsigned char* p, const unsigned char* end) {
 
 bool newrows(rowset* t) {
   t->copy = (char*)malloc(MOST);
-  t->rows = (row*)malloc((MOST / 17 + 1) * sizeof(row));
+  t->rows = (row*)malloc((MOST / SHORTEST + 1) * sizeof(row));
   t->ends = (ending*)malloc(SLICE * sizeof(ending));
   t->count = 0;
   if (t->copy && t->rows && t->ends)

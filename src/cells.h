@@ -1,6 +1,6 @@
 // The rows of a block and the fields of an accepted line, and the rules for
 // their values, the same for every target that holds the fields apart (the
-// workbook, sheets.cpp and text.h; the database, base.cpp): which lines are
+// workbook, sheets.cpp and text.h; the database, database.cpp): which lines are
 // rows, where a field ends, which are numbers, which time is a date, and how
 // the bytes of the log become text.
 #ifndef ZETTRIK_CELLS_H
@@ -21,9 +21,7 @@ struct row {
 
 // The accepted lines of a block, as rows: the block copied as the log has
 // it, the rows there, and the scan's line ends. Room for a block of MOST
-// bytes (output.h): an accepted line has at least 17 bytes (8 separators,
-// 6 quotes, 2 brackets and its line feed), so a block holds at most
-// MOST / 17 rows.
+// bytes, which holds at most MOST / SHORTEST rows (lines.h).
 struct ending;
 struct rowset {
   char* copy;

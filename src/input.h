@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "cause.h"
+#include "lines.h"
 
 struct input {
   // Reads up to n bytes of the log into buf. Returns how many; 0 at the end
@@ -29,10 +30,6 @@ struct input {
   const char* format;  // the compressed format's name, or nullptr
   cause why;           // why a read failed, once one has (failed() tells)
 };
-
-// The most bytes the conversion asks for with one read; a decoder on its
-// own thread decodes as many ahead.
-constexpr size_t BLOCK = 1 << 20;
 
 // Sets in up to read the log from fd as it is.
 void plain(input* in, int fd);

@@ -1,7 +1,7 @@
 // Where the accepted lines go. An output is one entry of a small table:
 // the CSV file (csv.cpp), each line byte for byte as the scan leaves it; a
 // workbook whose cells hold the fields (sheets.cpp); or a database whose
-// rows do (base.cpp). The entry is chosen once, by the target's name, when
+// rows do (database.cpp). The entry is chosen once, by the target's name, when
 // the target is opened; the conversion then drives it without knowing
 // which it is.
 //
@@ -14,7 +14,7 @@
 //            blocks before (where a table's rows stand), it waits here only
 //            for the block before to count its own rows, which that block
 //            does first (sheets.cpp); or it leaves the numbers to write()
-//            (base.cpp)
+//            (database.cpp)
 //   write()  in the writing turn, in the order of the blocks
 //
 // A failure of writing is noted in the entry's own cause and told by end().
@@ -26,10 +26,7 @@
 #include <stdio.h>
 
 #include "cause.h"
-
-// The most bytes a block holds: the conversion reads at most 1 MiB after
-// the line that the block before cut, which has at most 64 KiB.
-constexpr size_t MOST = (1 << 20) + (1 << 16);
+#include "lines.h"
 
 // One block of whole lines, as the conversion hands it on: it stays in the
 // buffer of the worker that read it until it is written.
@@ -73,8 +70,8 @@ struct output {
 };
 
 // The table: the kinds of target, chosen by the first whose suffix ends
-// the target's name; the CSV, which has none, is last and takes every
-// other name.
+// the target's name; the last row, the CSV, which has none, takes every
+// other name. A new kind of target is a row here (output.cpp).
 extern const sink* const sinks[];
 extern const int SINKS;
 

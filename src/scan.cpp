@@ -28,34 +28,42 @@ int bytewise(char* p, char* end, counts* c, ending* lines) {
 
 // AVX2 for the masks, and the bit instructions that came with it. The
 // compiler's check includes the operating system's support for the wide
-// registers.
-bool avx2() {
+// registers. The scan is chosen while the program's statics are made, and
+// the compiler's record of the processor may not be made yet: it is asked
+// for first.
 #ifdef ZETTRIK_AVX2
+static bool avx2() {
+  __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
          __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt") &&
          __builtin_cpu_supports("pclmul");
-#else
-  return false;
+}
 #endif
+
+static bool always() {
+  return true;
 }
 
-scanner* pick(const char* name) noexcept {
-  bool named = name != nullptr && *name != '\0';
-  if (named && strcmp(name, "plain") == 0)
-    return scanplain;
-#ifdef ZETTRIK_SSE2
-  if (named && strcmp(name, "sse2") == 0)
-    return scansse2;
-#endif
+// Constant: the table is there before any static is made from it.
+const kernel kernels[] = {
 #ifdef ZETTRIK_AVX2
-  if (avx2())
-    return scanavx2;
+    {"avx2", scanavx2, avx2},
 #endif
 #ifdef ZETTRIK_SSE2
-  return scansse2;
-#else
-  return scanplain;
+    {"sse2", scansse2, always},
 #endif
+    {"plain", scanplain, always},
+};
+const int KERNELS = (int)(sizeof kernels / sizeof *kernels);
+
+scanner* pick(const char* name) noexcept {
+  for (int i = 0; name != nullptr && i < KERNELS; i++)
+    if (strcmp(name, kernels[i].name) == 0 && kernels[i].supported())
+      return kernels[i].run;
+  int i = 0;
+  while (!kernels[i].supported())  // the last always is
+    i++;
+  return kernels[i].run;
 }
 
 scanner* const scan = pick(getenv("ZETTRIK_SCAN"));

@@ -11,22 +11,7 @@
 
 #include <stddef.h>
 
-// The longest line that can be converted, its line feed included. A longer
-// line is rejected like any line of the wrong shape.
-constexpr size_t LONGEST = 65535;
-
-// Platform difference: Windows ends its lines with CR LF. The log is read
-// in binary mode, so a 0x1A is a byte like any other and not, as in the text
-// mode of the Windows run-time, the end of the file. In its place the
-// outputs do what text mode would do with line ends: the CR of a CR LF
-// belongs to the line end and not to the line (for the longest line, and
-// in the CSV), and every line of the CSV ends in CR LF, also where the log
-// had a line feed alone. A CR anywhere else is an ordinary byte.
-#ifdef _WIN32
-constexpr bool CRLF = true;
-#else
-constexpr bool CRLF = false;
-#endif
+#include "lines.h"
 
 // What the scan has counted of the current line so far. The parities of
 // quotes and brackets say whether a byte stands inside quotes or brackets.
@@ -69,15 +54,26 @@ int scansse2(char* p, char* end, counts* c, ending* lines);
 
 #ifdef ZETTRIK_AVX2
 // 64 bytes at a time, with AVX2 masks and bit instructions; only where
-// avx2() says this processor has them.
+// the kernels' table says this processor has them.
 int scanavx2(char* p, char* end, counts* c, ending* lines);
 #endif
 
-// Whether this processor runs scanavx2().
-bool avx2();
+// A kernel of the scan, a row of the table: its name, as ZETTRIK_SCAN gives
+// it, the scan, and whether this processor runs it.
+struct kernel {
+  const char* name;
+  scanner* run;
+  bool (*supported)();
+};
 
-// The scan of that name (plain, sse2, avx2) where this build and this
-// processor have it, and otherwise the fastest they have.
+// The kernels of this build, fastest first; the last is the plain one,
+// which runs everywhere. pick(), the tests and the fuzzers read it: a new
+// kernel is a unit of its own and a row here (scan.cpp).
+extern const kernel kernels[];
+extern const int KERNELS;
+
+// The kernel of that name where this build and this processor have it, and
+// otherwise the fastest they have.
 scanner* pick(const char* name) noexcept;
 
 // The scan the conversion uses, chosen once at start: pick() of the

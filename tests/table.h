@@ -102,16 +102,13 @@ inline std::vector<judged> table() {
   };
 }
 
-// Every scan that this build and this processor have, by name.
+// Every scan that this build and this processor have, by name, and the
+// one the conversion uses.
 inline std::vector<std::pair<const char*, scanner*>> scans() {
-  std::vector<std::pair<const char*, scanner*>> all = {{"scanplain", scanplain}};
-#ifdef ZETTRIK_SSE2
-  all.push_back({"scansse2", scansse2});
-#endif
-#ifdef ZETTRIK_AVX2
-  if (avx2())
-    all.push_back({"scanavx2", scanavx2});
-#endif
+  std::vector<std::pair<const char*, scanner*>> all;
+  for (int i = 0; i < KERNELS; i++)
+    if (kernels[i].supported())
+      all.push_back({kernels[i].name, kernels[i].run});
   all.push_back({"scan", scan});
   return all;
 }
