@@ -103,13 +103,13 @@ static const char MANUAL[] = "Anleitung: man zettrik";
 #endif
 
 // The kind of output that a target's name asks for: the first in the
-// table whose suffix ends it, the CSV where none does.
+// table whose suffix ends it, the table's last where none does.
 static const sink* kind(const pathchar* name) {
-  for (int i = 0; i < SINKS; i++)
+  for (int i = 0; i < SINKS - 1; i++)
     for (const char* const* suffix = sinks[i]->suffixes; *suffix; suffix++)
       if (named(name, *suffix))
         return sinks[i];
-  return &tocsv;
+  return sinks[SINKS - 1];
 }
 
 // The run, once the names are known.
