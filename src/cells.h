@@ -1,8 +1,8 @@
 // The rows of a block and the fields of an accepted line, and the rules for
 // their values, the same for every target that holds the fields apart (the
-// workbook, sheets.cpp and text.h; the database, database.cpp): which lines are
-// rows, where a field ends, which are numbers, which time is a date, and how
-// the bytes of the log become text.
+// workbook, sheets.cpp and text.h; the database, database.cpp): which lines
+// are rows, where a field ends, which are numbers, which time is a date,
+// and how the bytes of the log become text.
 #ifndef ZETTRIK_CELLS_H
 #define ZETTRIK_CELLS_H
 

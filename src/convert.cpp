@@ -155,8 +155,8 @@ static void startspare(worker* w) {
 
 // Waits for the turn to read, then reads the next block into the worker's
 // buffer after the line that the block before cut, sets b to the whole
-// lines there and numbers it. Returns false at the end of the
-// log, or when reading failed (the input's cause says so).
+// lines there and numbers it. Returns false at the end of the log, or when
+// reading failed (the input's cause says so).
 static bool fetch(shared* s, worker* w, block* b) {
   std::lock_guard<std::mutex> alone(s->reading);
   // Once the output has failed, the rest of the log would be read, scanned

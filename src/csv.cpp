@@ -39,12 +39,12 @@ struct iovec {
 
 // The most runs a block can give, so that a block is gathered whole before
 // its turn to write comes, and never waits for it in the middle. A block
-// has at most MOST bytes, and an accepted line at least SHORTEST. A run is gathered where a
-// rejected line follows accepted ones, and, on Windows, for each accepted
-// line that ends in a line feed alone: the line, and then CR LF as a run
-// of its own. So each accepted line gives at most two runs. The table is
-// allocated whole and touched only as far as it is used: on Linux, about a
-// run for each rejected line.
+// has at most MOST bytes, and an accepted line at least SHORTEST. A run
+// is gathered where a rejected line follows accepted ones, and, on
+// Windows, for each accepted line that ends in a line feed alone: the
+// line, and then CR LF as a run of its own. So each accepted line gives at most two runs. The table
+// is allocated whole and touched only as far as it is used: on Linux, about a run for each rejected
+// line.
 constexpr size_t RUNS = 2 * (MOST / SHORTEST + 1);
 
 // writev() takes at most IOV_MAX runs at once (1024 on Linux).

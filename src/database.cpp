@@ -318,9 +318,9 @@ static bool values(basepart* p, int64_t line, const row& r) {
   return true;
 }
 
-// Alone: the block's rows and their values, a row's key its line's number
-// in the block. Only the writing turn knows the lines before it, and adds
-// them.
+// On the worker's own thread: the block's rows and their values, a row's
+// key its line's number in the block. Only the writing turn knows the
+// lines before it, and adds them.
 static void makebase(void*, void* part, block* b) {
   basepart* p = (basepart*)part;
   p->bytes = (size_t)(b->end - b->start);

@@ -21,7 +21,7 @@ constexpr size_t SHORTEST = 17;
 constexpr size_t BLOCK = 1 << 20;
 
 // The most bytes a block holds: a read of BLOCK bytes after the line that
-// the block before cut, which is shorter than LONGEST (1 MiB + 64 KiB).
+// the block before cut, which has at most LONGEST (1 MiB + 64 KiB).
 constexpr size_t MOST = BLOCK + LONGEST + 1;
 
 // The scan is given SLICE bytes of a block at a time, and room to tell as

@@ -1,8 +1,8 @@
 // Where the accepted lines go. An output is one entry of a small table:
 // the CSV file (csv.cpp), each line byte for byte as the scan leaves it; a
 // workbook whose cells hold the fields (sheets.cpp); or a database whose
-// rows do (database.cpp). The entry is chosen once, by the target's name, when
-// the target is opened; the conversion then drives it without knowing
+// rows do (database.cpp). The entry is chosen once, by the target's name,
+// when the target is opened; the conversion then drives it without knowing
 // which it is.
 //
 // Every block of the log, once the conversion has read it in its reading
